@@ -1,0 +1,48 @@
+#pragma once
+// Log files: each log is a pair prefix + "1.log" / prefix + "2.log" in the
+// program folder. Every entry is one line "yyyy/mm/dd hh:nn:ss *** text" + CR LF
+// (error-log lines begin with one space); the text may hold CR LF itself.
+// When the current file is longer than 2048000 bytes before a write, it
+// replaces the previous file first. Texts are written as UTF-8.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace vlt {
+
+inline constexpr long long kLogRotateBytes = 2048000;
+
+class LogWriter {
+public:
+    using Now = std::function<std::chrono::system_clock::time_point()>;
+
+    // `folder` is the program folder; `exe_name` names the error log
+    // (exe_name + "ERR").
+    LogWriter(std::string folder, std::string exe_name, Now now = {});
+
+    // Appends one entry to the log pair `prefix`. Fails with the reason when
+    // the file cannot be written.
+    Status write(std::string_view prefix, std::string_view text) const;
+    Status write_error(std::string_view text) const;
+
+    std::string path_of(std::string_view prefix, int generation) const;
+    const std::string& folder() const { return m_folder; }
+    const std::string& error_prefix() const { return m_error_prefix; }
+
+private:
+    Status append_line(std::string_view prefix, std::string_view line) const;
+    std::string stamp() const;
+
+    std::string m_folder;
+    std::string m_error_prefix;
+    Now m_now;
+};
+
+// Local time as "yyyy/mm/dd hh:nn:ss".
+std::string format_log_time(std::chrono::system_clock::time_point t);
+
+}  // namespace vlt

@@ -1,0 +1,45 @@
+#pragma once
+// What crosses the wire, in one place: line-end normalisation, dot-stuffing,
+// the checks on envelope addresses and header texts, and the decoding of
+// server bytes for the logs.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/sink.h"
+
+namespace vlt {
+
+// Bare LF and bare CR become CR LF; CR LF stays.
+std::string normalize_crlf(std::string_view text);
+
+// CR and LF inside a header text become blanks.
+std::string header_safe(std::string_view text);
+
+// nullopt when the address may go into MAIL FROM / RCPT TO; otherwise the
+// address written for the report, with CR, LF and NUL shown as \r, \n, \0.
+// Refused: CR, LF, NUL, "<" and ">".
+std::optional<std::string> envelope_address_fault(std::string_view address);
+
+// Server bytes as log text: UTF-8 when valid, otherwise code page 932; NUL
+// becomes U+30FB.
+std::string server_text_for_log(std::string_view bytes);
+
+// Passes message octets on to `inner`, doubling a "." that begins a line. The
+// message is assumed to start at the beginning of a line; a line split across
+// two writes is handled.
+class DotStuffingSink final : public ByteSink {
+public:
+    explicit DotStuffingSink(ByteSink& inner) : m_inner(inner) {}
+    Status write(std::string_view bytes) override;
+    // True when the octets written so far end with CR LF.
+    bool at_line_start() const { return m_at_line_start; }
+
+private:
+    ByteSink& m_inner;
+    bool m_at_line_start = true;
+    bool m_last_cr = false;
+};
+
+}  // namespace vlt

@@ -1,0 +1,91 @@
+#pragma once
+// One TCP conversation with a line-oriented mail server (SMTP or POP3).
+//
+// SocketSession::open connects, optionally wraps the connection in TLS, and
+// reads the greeting as a whole reply. command() sends one command line and
+// reads its whole reply, judged against the accepted codes of the command's
+// row in the command table (commands.h). send_data() sends message octets
+// without waiting for a reply. Every failure comes back as an Error whose
+// reports are the session's own texts ("WinSockManager: ...",
+// "WinSockCmdSend: ..."), in order; the caller adds its own words after them.
+//
+// The session owns its socket: the destructor closes it. The transcript of the
+// conversation is kept by the session (transcript.h) with credentials masked.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+#include "net/commands.h"
+#include "net/reply.h"
+#include "net/transcript.h"
+
+namespace vlt::net {
+
+// Called around blocking network calls so that open windows stay responsive.
+using YieldHook = std::function<void()>;
+
+enum class TlsMode { None, StartTls, Implicit };
+
+struct SessionLimits {
+    std::chrono::milliseconds reply_wait{30000};  // whole wait for one reply
+    std::chrono::milliseconds socket_timeout{30000};  // SO_SNDTIMEO / SO_RCVTIMEO
+    std::size_t max_reply_lines = 512;
+    std::size_t max_reply_bytes = 64 * 1024;
+};
+
+struct OpenOptions {
+    LineProtocol protocol = LineProtocol::Smtp;
+    TlsMode tls = TlsMode::None;  // Implicit: handshake right after connect
+    SessionLimits limits;
+    YieldHook yield;              // may be empty
+};
+
+class TlsChannel;  // tls.h
+
+class SocketSession {
+public:
+    // Connects to host:port (port as text, "25abc" reads as 25; a port outside
+    // 1-65535 or without leading digits fails as a connect failure), performs
+    // the implicit TLS handshake when asked, and reads the greeting reply.
+    // Reports are quiet as the callers want: a failed open carries no
+    // "WinSockManager:" texts except the setsockopt ones; a TLS failure carries
+    // "TLS 接続を確立できませんでした: " + reason.
+    static Result<SocketSession> open(std::string_view host, std::string_view port,
+                                      OpenOptions options);
+
+    SocketSession(SocketSession&&) noexcept;
+    SocketSession& operator=(SocketSession&&) noexcept;
+    ~SocketSession();
+
+    const Reply& greeting() const;
+
+    // Sends `line` + CR LF and reads the reply; succeeds when the reply's code
+    // is accepted for `id`. The exchange is added to the transcript (masked
+    // when `id` carries credentials).
+    Result<Reply> command(CommandId id, std::string_view line);
+
+    // Sends message octets as they are; no reply is read.
+    Status send_data(std::string_view bytes);
+
+    // Sends CR LF "." CR LF and reads the reply to the end of data (250).
+    Result<Reply> end_data();
+
+    // Upgrades the connection after a successful STARTTLS / STLS reply.
+    Status start_tls();
+
+    Transcript& transcript();
+    void close();
+    bool is_open() const;
+
+private:
+    struct Impl;
+    explicit SocketSession(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace vlt::net

@@ -1,0 +1,75 @@
+#pragma once
+// The three windows of a run: the message window, the parameter re-entry
+// window (with its countdown) and the settings entry window.
+//
+// A run shows them one of three ways, chosen once: graphical windows, prompts
+// on the terminal, or none (scripts: the message window writes its text to
+// standard output and the input windows behave as closed with their close
+// box). The windows validate nothing; the run flow checks the fields after.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vlt::ui {
+
+enum class UiMode { Gui, Tty, None };
+
+// The five message fields of the re-entry window, top to bottom as shown.
+struct ParamFields {
+    std::string to;
+    std::string cc;
+    std::string subject;
+    std::string body;
+    std::string attach;
+};
+
+// The seven server values of the settings entry window.
+struct SettingsFields {
+    std::string smtp_server;
+    std::string smtp_port;
+    std::string from;
+    std::string pop_server;
+    std::string pop_port;
+    std::string user;
+    std::string password;
+};
+
+enum class FormOutcome {
+    Stored,    // OK pressed: the fields hold what was typed
+    Closed,    // close box (or declined): fields unchanged
+    TimedOut,  // the countdown ran out: fields unchanged
+};
+
+struct ParamWindowOptions {
+    std::chrono::milliseconds countdown{180000};
+    // Shows the stored settings (the "サーバ情報" button); the countdown runs on.
+    std::function<std::string()> settings_text;
+};
+
+class Windows {
+public:
+    virtual ~Windows() = default;
+
+    // Shows `text` (CR LF line breaks) and returns when the user closes it.
+    // `wide` selects the large window (usage text), otherwise the narrow one.
+    virtual void show_message(std::string_view text, bool wide) = 0;
+    virtual FormOutcome edit_params(ParamFields& fields, const ParamWindowOptions& options) = 0;
+    virtual FormOutcome edit_settings(SettingsFields& fields) = 0;
+    // Lets open windows process pending events once (called around blocking
+    // network calls); does nothing while no window is open.
+    virtual void pump() = 0;
+};
+
+// The mode for this run: VELLUMTIDE_UI (gui, tty, none) when set, otherwise
+// tty when standard input is a terminal, gui when a display is available and
+// windows can be opened, none otherwise.
+UiMode choose_mode();
+std::unique_ptr<Windows> make_windows(UiMode mode);
+
+// The countdown message shown while the re-entry window waits.
+std::string countdown_text(long seconds_left);
+
+}  // namespace vlt::ui
