@@ -33,13 +33,12 @@ class DotStuffingSink final : public ByteSink {
 public:
     explicit DotStuffingSink(ByteSink& inner) : m_inner(inner) {}
     Status write(std::string_view bytes) override;
-    // True when the octets written so far end with CR LF.
+    // True when the octets written so far end a line (or nothing was written).
     bool at_line_start() const { return m_at_line_start; }
 
 private:
     ByteSink& m_inner;
     bool m_at_line_start = true;
-    bool m_last_cr = false;
 };
 
 }  // namespace vlt

@@ -1,0 +1,79 @@
+#include "common/log.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+namespace vlt {
+
+std::string format_log_time(std::chrono::system_clock::time_point t) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+LogWriter::LogWriter(std::string folder, std::string exe_name, Now now)
+    : m_folder(std::move(folder)), m_error_prefix(std::move(exe_name) + "ERR"), m_now(std::move(now)) {
+    if (!m_now) m_now = [] { return std::chrono::system_clock::now(); };
+}
+
+std::string LogWriter::path_of(std::string_view prefix, int generation) const {
+    std::string p = m_folder;
+    if (!p.empty() && p.back() != '/') p += '/';
+    p += prefix;
+    p += std::to_string(generation);
+    p += ".log";
+    return p;
+}
+
+std::string LogWriter::stamp() const { return format_log_time(m_now()); }
+
+Status LogWriter::write(std::string_view prefix, std::string_view text) const {
+    std::string line = stamp();
+    line += " *** ";
+    line += text;
+    line += "\r\n";
+    return append_line(prefix, line);
+}
+
+Status LogWriter::write_error(std::string_view text) const {
+    std::string line = " ";
+    line += stamp();
+    line += " *** ";
+    line += text;
+    line += "\r\n";
+    return append_line(m_error_prefix, line);
+}
+
+Status LogWriter::append_line(std::string_view prefix, std::string_view line) const {
+    const std::string current = path_of(prefix, 1);
+    struct stat st {};
+    if (::stat(current.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kLogRotateBytes) {
+        // Only one generation is kept: the current file replaces the previous one.
+        std::error_code ec;
+        std::filesystem::rename(current, path_of(prefix, 2), ec);
+        if (ec) std::filesystem::remove(current, ec);
+    }
+    std::FILE* f = std::fopen(current.c_str(), "ab");
+    if (f == nullptr) {
+        const int err = errno;
+        return Error(ErrorKind::Io, current + ": " + std::strerror(err));
+    }
+    const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    const int werr = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed) {
+        return Error(ErrorKind::Io, current + ": " + std::strerror(written ? errno : werr));
+    }
+    return {};
+}
+
+}  // namespace vlt

@@ -1,0 +1,26 @@
+#include "common/report.h"
+
+#include <cstdio>
+
+namespace vlt {
+
+void ErrorReport::report(std::string_view text) const {
+    m_reported.emplace_back(text);
+    Status written = m_log.write_error(text);
+    if (!written.ok()) {
+        // The log cannot take it: the text must still reach somebody.
+        std::string line = "vellumtide: ";
+        line += text;
+        line += "\n";
+        for (const auto& why : written.error().reports) {
+            line += "vellumtide: error log not written: " + why + "\n";
+        }
+        std::fputs(line.c_str(), stderr);
+    }
+}
+
+void ErrorReport::report(const Error& error) const {
+    for (const auto& text : error.reports) report(text);
+}
+
+}  // namespace vlt
