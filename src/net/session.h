@@ -10,7 +10,21 @@
 // "WinSockCmdSend: ..."), in order; the caller adds its own words after them.
 //
 // The session owns its socket: the destructor closes it. The transcript of the
-// conversation is kept by the session (transcript.h) with credentials masked.
+// conversation is kept by the session (transcript.h) with credentials masked:
+// it starts as the greeting, command() adds one entry per exchange, end_data()
+// adds CR LF "." CR LF and the reply; send_data() adds nothing (the caller
+// appends the message text itself). Server bytes in reports and in the
+// transcript are decoded for the log (vlt::server_text_for_log).
+//
+// Error kinds: Connect for every failed open except TLS (nothing resolved, a
+// bad port, connect or greeting failed; quiet), Tls for a failed handshake,
+// Rejected for a complete reply with a code the command does not accept or a
+// reply over the caps, Protocol for a send or receive failure or a time-out,
+// Input for a command line holding CR, LF or NUL (nothing is sent).
+//
+// Every wait is bounded: a reply must be complete within
+// SessionLimits::reply_wait of the moment the wait began, and a send that makes
+// no progress for SessionLimits::socket_timeout fails.
 
 #include <chrono>
 #include <functional>
@@ -32,7 +46,7 @@ using YieldHook = std::function<void()>;
 enum class TlsMode { None, StartTls, Implicit };
 
 struct SessionLimits {
-    std::chrono::milliseconds reply_wait{30000};  // whole wait for one reply
+    std::chrono::milliseconds reply_wait{30000};      // whole wait for one reply
     std::chrono::milliseconds socket_timeout{30000};  // SO_SNDTIMEO / SO_RCVTIMEO
     std::size_t max_reply_lines = 512;
     std::size_t max_reply_bytes = 64 * 1024;
@@ -42,13 +56,19 @@ struct OpenOptions {
     LineProtocol protocol = LineProtocol::Smtp;
     TlsMode tls = TlsMode::None;  // Implicit: handshake right after connect
     SessionLimits limits;
-    YieldHook yield;              // may be empty
+    YieldHook yield;  // may be empty
 };
 
 class TlsChannel;  // tls.h
 
+// Whether an exchange goes into the transcript.
+enum class TranscriptEntry {
+    Always,
+    OnlyOnFailure,  // a repeated command whose success needs no second entry
+};
+
 class SocketSession {
-public:
+  public:
     // Connects to host:port (port as text, "25abc" reads as 25; a port outside
     // 1-65535 or without leading digits fails as a connect failure), performs
     // the implicit TLS handshake when asked, and reads the greeting reply.
@@ -67,7 +87,8 @@ public:
     // Sends `line` + CR LF and reads the reply; succeeds when the reply's code
     // is accepted for `id`. The exchange is added to the transcript (masked
     // when `id` carries credentials).
-    Result<Reply> command(CommandId id, std::string_view line);
+    Result<Reply> command(CommandId id, std::string_view line,
+                          TranscriptEntry entry = TranscriptEntry::Always);
 
     // Sends message octets as they are; no reply is read.
     Status send_data(std::string_view bytes);
@@ -75,14 +96,19 @@ public:
     // Sends CR LF "." CR LF and reads the reply to the end of data (250).
     Result<Reply> end_data();
 
-    // Upgrades the connection after a successful STARTTLS / STLS reply.
+    // Upgrades the connection after a successful STARTTLS / STLS reply. Fails
+    // when the server sent anything after that reply (it would have been read
+    // as if it came over the encrypted channel) or the handshake fails.
     Status start_tls();
 
     Transcript& transcript();
+    // Reports given during a successful open that did not stop it (a socket
+    // time-out that could not be set). The caller writes them to the error log.
+    const std::vector<std::string>& notices() const;
     void close();
     bool is_open() const;
 
-private:
+  private:
     struct Impl;
     explicit SocketSession(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;

@@ -1,0 +1,357 @@
+#include "net/session.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <new>
+#include <utility>
+
+#include "common/error_text.h"
+#include "common/text.h"
+#include "common/wire.h"
+#include "net/error_texts.h"
+#include "net/line_reader.h"
+#include "net/resolve.h"
+#include "net/socket_io.h"
+#include "net/tls.h"
+
+namespace vlt::net {
+namespace {
+
+constexpr std::string_view kCmdSend = "WinSockCmdSend: ";
+constexpr std::size_t kReceiveChunk = 4096;
+
+std::string log_text(std::string_view bytes) {
+    return vlt::server_text_for_log(bytes);
+}
+
+Error rejected(std::string_view name, const std::string& quoted) {
+    return Error(ErrorKind::Rejected, {std::string(kCmdSend) + std::string(name) +
+                                           "：サーバにコマンドを拒否されました。",
+                                       std::string(kCmdSend) + " (" + quoted + ")"});
+}
+
+Error send_failure(std::string_view name, int code) {
+    return Error(ErrorKind::Protocol,
+                 {std::string(kCmdSend) + std::string(name) + " を送信できません。(send)",
+                  std::string(kCmdSend) + winsock_error_text(code)});
+}
+
+std::vector<std::string> log_lines(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    out.reserve(lines.size());
+    for (const auto& line : lines) out.push_back(log_text(line));
+    return out;
+}
+
+// A run-time failure caught inside the session, in the standard error text.
+Error runtime_failure(const std::exception& e) {
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+    return Error(
+        ErrorKind::Internal,
+        vlt::error_text_inline(memory ? RuntimeError::OutOfMemory : RuntimeError::InvalidArgument));
+}
+
+timeval to_timeval(std::chrono::milliseconds ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms.count() % 1000) * 1000);
+    return tv;
+}
+
+// Connects the blocking socket; the send time-out bounds the attempt.
+bool connect_to(int fd, std::uint32_t address, std::uint16_t port,
+                std::chrono::milliseconds limit) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = address;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+        return true;
+    }
+    if (errno != EINTR) return false;
+    // Interrupted: the attempt goes on in the background; wait for its end.
+    if (!wait_ready(fd, POLLOUT, SteadyClock::now() + limit).ok()) return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+}  // namespace
+
+struct SocketSession::Impl {
+    OpenOptions options;
+    std::string host;
+    int fd = -1;
+    std::unique_ptr<TlsChannel> tls;
+    ReplyReader reader;
+    Reply greeting;
+    Transcript transcript;
+    std::vector<std::string> notices;
+
+    Impl(OpenOptions opts, std::string host_name)
+        : options(std::move(opts)),
+          host(std::move(host_name)),
+          reader(options.protocol, options.limits.max_reply_lines, options.limits.max_reply_bytes) {
+    }
+
+    ~Impl() { close(); }
+
+    void yield() const {
+        if (options.yield) options.yield();
+    }
+
+    void close() {
+        if (tls) {
+            tls->shutdown();
+            tls.reset();
+        }
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+
+    IoResult send(std::string_view bytes) {
+        if (fd < 0) return IoResult::failed(10038);
+        if (tls) return tls->send_all(bytes, options.limits.socket_timeout);
+        return send_all(fd, bytes, options.limits.socket_timeout);
+    }
+
+    IoResult receive(char* buffer, std::size_t capacity, SteadyClock::time_point deadline) {
+        if (fd < 0) return IoResult::failed(10038);
+        if (tls) return tls->receive_some(buffer, capacity, deadline);
+        return receive_some(fd, buffer, capacity, deadline);
+    }
+
+    // The reports of a failed open: the notices gathered so far, then `extra`.
+    Error open_failure(ErrorKind kind, std::vector<std::string> extra = {}) {
+        close();
+        std::vector<std::string> reports = std::move(notices);
+        for (auto& text : extra) reports.push_back(std::move(text));
+        return Error(kind, std::move(reports));
+    }
+
+    Error timed_out(std::string_view name, const std::string& shown) const {
+        const auto limit = std::chrono::ceil<std::chrono::seconds>(options.limits.reply_wait);
+        Error error(ErrorKind::Protocol, {std::string(kCmdSend) + std::string(name) +
+                                              "：応答待ちでタイムアウトしました。" +
+                                              std::to_string(limit.count()) + "(秒)",
+                                          std::string(kCmdSend) + " (" + shown + ")"});
+        if (shown.empty()) {
+            error.then(std::string(kCmdSend) + std::string(name) +
+                       "　の応答メッセージを受信できません。(recv - no data)");
+        } else {
+            // What came was no whole reply: it counts as refused.
+            for (auto& text : rejected(name, shown).reports) error.then(std::move(text));
+            error.reply_lines = log_lines(reader.lines());
+        }
+        return error;
+    }
+
+    // Reads one whole reply. `shown` receives its text for the transcript,
+    // also when the reply is incomplete.
+    Result<Reply> read_reply(std::string_view name, std::string& shown) {
+        const auto deadline = SteadyClock::now() + options.limits.reply_wait;
+        std::array<char, kReceiveChunk> buffer;
+        auto progress = reader.resume();
+        while (progress == ReplyReader::Progress::NeedMore) {
+            yield();
+            const IoResult got = receive(buffer.data(), buffer.size(), deadline);
+            if (got.ok()) {
+                progress = reader.add(std::string_view(buffer.data(), got.count));
+                continue;
+            }
+            shown = log_text(reader.gathered());
+            if (got.status == IoResult::Status::TimedOut) return timed_out(name, shown);
+            const bool closed = got.status == IoResult::Status::Closed;
+            return Error(
+                ErrorKind::Protocol,
+                {std::string(kCmdSend) + std::string(name) +
+                     "の応答メッセージを受信できません。(recv) error: " + (closed ? "0" : "-1"),
+                 std::string(kCmdSend) + winsock_error_text(closed ? 0 : got.code)});
+        }
+        if (progress == ReplyReader::Progress::TooLong) {
+            shown = log_text(reader.gathered());
+            Error error = rejected(name, log_text(reader.first_line()));
+            error.reply_lines = log_lines(reader.lines());
+            return error;
+        }
+        Reply reply = reader.take();
+        shown = log_text(reply.text());
+        return reply;
+    }
+
+    // Reads the reply to `row`'s command and judges its code.
+    Result<Reply> judged_reply(const CommandRow& row, std::string& shown) {
+        auto reply = read_reply(row.display_name, shown);
+        if (!reply.ok()) return reply;
+        if (accepts(row, reply->code)) return reply;
+        Error error = rejected(row.display_name, shown);
+        error.reply_lines = log_lines(reply->lines);
+        return error;
+    }
+};
+
+SocketSession::SocketSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+SocketSession::SocketSession(SocketSession&&) noexcept = default;
+SocketSession& SocketSession::operator=(SocketSession&&) noexcept = default;
+SocketSession::~SocketSession() = default;
+
+Result<SocketSession> SocketSession::open(std::string_view host, std::string_view port,
+                                          OpenOptions options) {
+    try {
+        const std::string host_text = vlt::trim(host);
+        const std::string port_text = vlt::trim(port);
+        if (host_text.empty() || port_text.empty())
+            return Error(ErrorKind::Connect, std::vector<std::string>{});
+
+        auto impl = std::make_unique<Impl>(std::move(options), host_text);
+        Impl& s = *impl;
+        s.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (s.fd < 0) return s.open_failure(ErrorKind::Connect);
+
+        // The time-outs bound the connect; every later wait has its own limit.
+        const timeval tv = to_timeval(s.options.limits.socket_timeout);
+        if (::setsockopt(s.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
+            s.notices.push_back("WinSockManager: setsockopt() SO_SNDTIMEO error: -1");
+        }
+        if (::setsockopt(s.fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
+            s.notices.push_back("WinSockManager: setsockopt() SO_RCVTIMEO error: -1");
+        }
+
+        // Address 0 is never connected to: on this system it would reach the
+        // local machine instead of failing.
+        const auto port_number = parse_port(port_text);
+        const Resolved resolved = resolve_host(host_text);
+        if (!port_number || resolved.address == 0) return s.open_failure(ErrorKind::Connect);
+        if (!connect_to(s.fd, resolved.address, *port_number, s.options.limits.socket_timeout)) {
+            return s.open_failure(ErrorKind::Connect);
+        }
+
+        if (s.options.tls == TlsMode::Implicit) {
+            auto channel = TlsChannel::handshake(s.fd, s.host, s.options.limits.socket_timeout);
+            if (!channel.ok()) return s.open_failure(ErrorKind::Tls, channel.error().reports);
+            s.tls = std::move(channel).value();
+        }
+
+        std::string shown;
+        auto greeting = s.read_reply("", shown);
+        if (!greeting.ok()) return s.open_failure(ErrorKind::Connect);
+        s.greeting = std::move(greeting).value();
+        s.transcript.start(shown);
+        return SocketSession(std::move(impl));
+    } catch (const std::exception& e) {
+        return runtime_failure(e);
+    }
+}
+
+const Reply& SocketSession::greeting() const {
+    return m_impl->greeting;
+}
+
+Result<Reply> SocketSession::command(CommandId id, std::string_view line, TranscriptEntry entry) {
+    try {
+        const CommandRow& row = command_row(id);
+        if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+            Error error = send_failure(row.display_name, 10022);
+            error.kind = ErrorKind::Input;
+            return error;
+        }
+        const Mask mask = id == CommandId::AuthData  ? Mask::Whole
+                          : id == CommandId::PopPass ? Mask::Password
+                                                     : Mask::None;
+        std::string sent(line);
+        sent += "\r\n";
+
+        Impl& s = *m_impl;
+        s.yield();
+        const IoResult put = s.send(sent);
+        s.yield();
+        std::string shown;
+        Result<Reply> reply = put.ok() ? s.judged_reply(row, shown)
+                                       : Result<Reply>(send_failure(row.display_name, put.code));
+        if (entry == TranscriptEntry::Always || !reply.ok()) {
+            s.transcript.add_exchange(sent, shown, mask);
+        }
+        return reply;
+    } catch (const std::exception& e) {
+        return runtime_failure(e);
+    }
+}
+
+Status SocketSession::send_data(std::string_view bytes) {
+    try {
+        Impl& s = *m_impl;
+        s.yield();
+        const IoResult put = s.send(bytes);
+        s.yield();
+        if (!put.ok())
+            return send_failure(command_row(CommandId::DataContent).display_name, put.code);
+        return {};
+    } catch (const std::exception& e) {
+        return runtime_failure(e);
+    }
+}
+
+Result<Reply> SocketSession::end_data() {
+    try {
+        static constexpr std::string_view kEnd = "\r\n.\r\n";
+        const CommandRow& row = command_row(CommandId::DataContent);
+        Impl& s = *m_impl;
+        s.yield();
+        const IoResult put = s.send(kEnd);
+        s.yield();
+        if (!put.ok()) return send_failure(row.display_name, put.code);
+        std::string shown;
+        auto reply = s.judged_reply(row, shown);
+        s.transcript.append(std::string(kEnd) + shown);
+        return reply;
+    } catch (const std::exception& e) {
+        return runtime_failure(e);
+    }
+}
+
+Status SocketSession::start_tls() {
+    try {
+        Impl& s = *m_impl;
+        if (s.fd < 0)
+            return Error(ErrorKind::Tls, std::string(kTlsFailurePrefix) + "not connected");
+        if (s.tls)
+            return Error(ErrorKind::Tls, std::string(kTlsFailurePrefix) + "already encrypted");
+        if (s.reader.has_buffered()) {
+            return Error(ErrorKind::Tls,
+                         std::string(kTlsFailurePrefix) + "unexpected data before the handshake");
+        }
+        auto channel = TlsChannel::handshake(s.fd, s.host, s.options.limits.socket_timeout);
+        if (!channel.ok()) return std::move(channel).error();
+        s.tls = std::move(channel).value();
+        return {};
+    } catch (const std::exception& e) {
+        return runtime_failure(e);
+    }
+}
+
+Transcript& SocketSession::transcript() {
+    return m_impl->transcript;
+}
+
+const std::vector<std::string>& SocketSession::notices() const {
+    return m_impl->notices;
+}
+
+void SocketSession::close() {
+    if (m_impl) m_impl->close();
+}
+
+bool SocketSession::is_open() const {
+    return m_impl && m_impl->fd >= 0;
+}
+
+}  // namespace vlt::net

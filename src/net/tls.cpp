@@ -1,0 +1,284 @@
+#include "net/tls.h"
+
+#include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "net/error_texts.h"
+
+namespace vlt::net {
+
+// The socket is driven through a BIO of our own so that every send carries
+// MSG_NOSIGNAL and no call blocks: OpenSSL's socket BIO writes with write(),
+// which raises SIGPIPE on a closed connection.
+struct TlsChannel::State {
+    int fd = -1;
+    int last_errno = 0;  // the socket error behind the last failed call
+    bool eof = false;
+    bool fatal = false;  // after a fatal error no closing alert may be sent
+    BIO_METHOD* method = nullptr;
+    SSL_CTX* ctx = nullptr;
+    SSL* ssl = nullptr;
+
+    ~State() {
+        if (ssl != nullptr) SSL_free(ssl);  // frees the BIO too
+        if (ctx != nullptr) SSL_CTX_free(ctx);
+        if (method != nullptr) BIO_meth_free(method);
+    }
+};
+
+namespace {
+
+using State = TlsChannel::State;
+
+int bio_write(BIO* bio, const char* data, size_t size, size_t* written) {
+    auto* state = static_cast<State*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    for (;;) {
+        const long n = send_now(state->fd, data, size);
+        if (n >= 0) {
+            *written = static_cast<size_t>(n);
+            return 1;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            BIO_set_retry_write(bio);
+        } else {
+            state->last_errno = errno;
+        }
+        return 0;
+    }
+}
+
+int bio_read(BIO* bio, char* data, size_t size, size_t* read) {
+    auto* state = static_cast<State*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    for (;;) {
+        const long n = receive_now(state->fd, data, size);
+        if (n > 0) {
+            *read = static_cast<size_t>(n);
+            return 1;
+        }
+        if (n == 0) {
+            state->eof = true;
+            return 0;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            BIO_set_retry_read(bio);
+        } else {
+            state->last_errno = errno;
+        }
+        return 0;
+    }
+}
+
+long bio_ctrl(BIO* bio, int command, long, void*) {
+    switch (command) {
+        case BIO_CTRL_FLUSH:
+            return 1;
+        case BIO_CTRL_EOF:
+            return static_cast<State*>(BIO_get_data(bio))->eof ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+int bio_create(BIO* bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+int bio_destroy(BIO*) {
+    return 1;
+}
+
+bool is_ipv4_literal(const std::string& host) {
+    in_addr address{};
+    return inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+
+// The most telling reason OpenSSL has for a failed handshake.
+std::string failure_reason(const State& state, int ssl_error) {
+    const long verify = SSL_get_verify_result(state.ssl);
+    if (verify != X509_V_OK) return X509_verify_cert_error_string(verify);
+    const unsigned long code = ERR_peek_last_error();
+    if (code != 0) {
+        if (const char* reason = ERR_reason_error_string(code)) return reason;
+        char text[256];
+        ERR_error_string_n(code, text, sizeof text);
+        return text;
+    }
+    if (state.last_errno != 0) return std::strerror(state.last_errno);
+    if (state.eof || ssl_error == SSL_ERROR_ZERO_RETURN) return "connection closed by the server";
+    return "TLS error " + std::to_string(ssl_error);
+}
+
+Error handshake_failure(std::string reason) {
+    ERR_clear_error();
+    return Error(ErrorKind::Tls, std::string(kTlsFailurePrefix) + reason);
+}
+
+// Waits as an SSL call asked; false when the wait failed or timed out.
+IoResult wait_for_ssl(const State& state, int ssl_error, SteadyClock::time_point deadline) {
+    return wait_ready(state.fd, ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN, deadline);
+}
+
+}  // namespace
+
+TlsChannel::TlsChannel(std::unique_ptr<State> state) : m_state(std::move(state)) {}
+
+TlsChannel::~TlsChannel() = default;
+
+Result<std::unique_ptr<TlsChannel>> TlsChannel::handshake(int fd, std::string_view host,
+                                                          std::chrono::milliseconds limit) {
+    const auto deadline = SteadyClock::now() + limit;
+    ERR_clear_error();
+    auto state = std::make_unique<State>();
+    state->fd = fd;
+
+    state->method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vlt socket");
+    state->ctx = SSL_CTX_new(TLS_client_method());
+    if (state->method == nullptr || state->ctx == nullptr) {
+        return handshake_failure(failure_reason(*state, 0));
+    }
+    BIO_meth_set_write_ex(state->method, bio_write);
+    BIO_meth_set_read_ex(state->method, bio_read);
+    BIO_meth_set_ctrl(state->method, bio_ctrl);
+    BIO_meth_set_create(state->method, bio_create);
+    BIO_meth_set_destroy(state->method, bio_destroy);
+
+    SSL_CTX_set_min_proto_version(state->ctx, TLS1_2_VERSION);
+    // A trust store that cannot be loaded leaves nothing trusted, and the
+    // verification below then fails with its own reason.
+    SSL_CTX_set_default_verify_paths(state->ctx);
+    SSL_CTX_set_verify(state->ctx, SSL_VERIFY_PEER, nullptr);
+    // A peer that closes without the closing alert reads as a plain close, as
+    // it does without TLS; our replies carry their own ends.
+    SSL_CTX_set_options(state->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+
+    state->ssl = SSL_new(state->ctx);
+    BIO* bio = state->ssl != nullptr ? BIO_new(state->method) : nullptr;
+    if (bio == nullptr) return handshake_failure(failure_reason(*state, 0));
+    BIO_set_data(bio, state.get());
+    SSL_set_bio(state->ssl, bio, bio);
+
+    const std::string name(host);
+    bool named = false;
+    if (is_ipv4_literal(name)) {
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state->ssl), name.c_str()) == 1;
+    } else {
+        SSL_set_hostflags(state->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        named = SSL_set1_host(state->ssl, name.c_str()) == 1 &&
+                SSL_set_tlsext_host_name(state->ssl, name.c_str()) == 1;
+    }
+    if (!named) return handshake_failure(failure_reason(*state, 0));
+
+    for (;;) {
+        ERR_clear_error();
+        const int rc = SSL_connect(state->ssl);
+        if (rc == 1) break;
+        const int error = SSL_get_error(state->ssl, rc);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            const IoResult ready = wait_for_ssl(*state, error, deadline);
+            if (ready.status == IoResult::Status::TimedOut) {
+                return handshake_failure("handshake timed out");
+            }
+            if (!ready.ok()) return handshake_failure(winsock_error_text(ready.code));
+            continue;
+        }
+        return handshake_failure(failure_reason(*state, error));
+    }
+    ERR_clear_error();
+    return std::unique_ptr<TlsChannel>(new TlsChannel(std::move(state)));
+}
+
+IoResult TlsChannel::receive_some(char* buffer, std::size_t capacity,
+                                  SteadyClock::time_point deadline) {
+    State& state = *m_state;
+    for (;;) {
+        ERR_clear_error();
+        state.last_errno = 0;
+        std::size_t count = 0;
+        // Records OpenSSL already holds are read first; the socket is polled
+        // only when it has nothing buffered.
+        if (SSL_read_ex(state.ssl, buffer, capacity, &count) == 1) {
+            return IoResult{IoResult::Status::Ok, count, 0};
+        }
+        const int error = SSL_get_error(state.ssl, 0);
+        switch (error) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE: {
+                const IoResult ready = wait_for_ssl(state, error, deadline);
+                if (!ready.ok()) return ready;
+                continue;
+            }
+            case SSL_ERROR_ZERO_RETURN:
+                return IoResult{IoResult::Status::Closed, 0, 0};
+            case SSL_ERROR_SYSCALL:
+                ERR_clear_error();
+                state.fatal = true;
+                if (state.last_errno != 0) {
+                    return IoResult::failed(winsock_code_from_errno(state.last_errno));
+                }
+                return IoResult{IoResult::Status::Closed, 0, 0};
+            default:
+                // A broken record or an alert from the server.
+                ERR_clear_error();
+                state.fatal = true;
+                return IoResult::failed(10053);
+        }
+    }
+}
+
+IoResult TlsChannel::send_all(std::string_view bytes, std::chrono::milliseconds stall_limit) {
+    State& state = *m_state;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ERR_clear_error();
+        state.last_errno = 0;
+        std::size_t count = 0;
+        if (SSL_write_ex(state.ssl, bytes.data() + done, bytes.size() - done, &count) == 1) {
+            done += count;
+            continue;
+        }
+        const int error = SSL_get_error(state.ssl, 0);
+        switch (error) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE: {
+                const IoResult ready = wait_for_ssl(state, error, SteadyClock::now() + stall_limit);
+                if (ready.status == IoResult::Status::TimedOut) return IoResult::failed(10060);
+                if (!ready.ok()) return ready;
+                continue;
+            }
+            case SSL_ERROR_SYSCALL:
+                ERR_clear_error();
+                state.fatal = true;
+                return IoResult::failed(
+                    state.last_errno != 0 ? winsock_code_from_errno(state.last_errno) : 10054);
+            case SSL_ERROR_ZERO_RETURN:
+                return IoResult::failed(10054);
+            default:
+                ERR_clear_error();
+                state.fatal = true;
+                return IoResult::failed(10053);
+        }
+    }
+    return IoResult{IoResult::Status::Ok, done, 0};
+}
+
+void TlsChannel::shutdown() {
+    if (m_state->fatal) return;
+    ERR_clear_error();
+    SSL_shutdown(m_state->ssl);  // one attempt; the reply to it is not awaited
+    ERR_clear_error();
+}
+
+}  // namespace vlt::net
