@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sysinfo/os_name.h"
+
+namespace vlt::sysinfo {
+namespace {
+
+using namespace std::string_literals;
+
+// A provider that answers from the case and counts how often it was asked.
+class FakeProvider final : public OsInfoProvider {
+  public:
+    std::optional<VersionInfo> m_version;
+    bool m_extended = true;
+    std::optional<std::vector<std::string>> m_captions;
+    int m_caption_calls = 0;
+
+    std::optional<VersionInfo> version() override { return m_version; }
+    bool extended_version() override { return m_extended; }
+    std::optional<std::vector<std::string>> captions() override {
+        ++m_caption_calls;
+        return m_captions;
+    }
+};
+
+struct NameCase {
+    const char* name;
+    std::optional<VersionInfo> version;
+    bool extended;
+    std::optional<std::vector<std::string>> captions;
+    std::string expected;
+    bool asks_caption;
+};
+
+const std::vector<std::string> kXp = {"Microsoft Windows XP Professional"};
+
+class OsNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(OsNameTest, NamesTheSystem) {
+    const auto& c = GetParam();
+    FakeProvider p;
+    p.m_version = c.version;
+    p.m_extended = c.extended;
+    p.m_captions = c.captions;
+    EXPECT_EQ(os_name(p), c.expected);
+    EXPECT_EQ(p.m_caption_calls > 0, c.asks_caption);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OsNameTest,
+    ::testing::Values(
+        NameCase{"VersionQueryFails", std::nullopt, true, kXp, "", false},
+        NameCase{"Win95", VersionInfo{1, 4, 0}, true, kXp, "Windows95", false},
+        NameCase{"Win98", VersionInfo{1, 4, 10}, true, kXp, "Windows98", false},
+        NameCase{"WinMe", VersionInfo{1, 4, 90}, true, kXp, "WindowsMe", false},
+        NameCase{"Platform1Minor3", VersionInfo{1, 4, 3}, true, kXp, "unknown", false},
+        NameCase{"Platform1AnyMajor", VersionInfo{1, 9, 10}, true, kXp, "Windows98", false},
+        NameCase{"Nt351", VersionInfo{2, 3, 51}, true, kXp, "WindowsNT3.51", false},
+        NameCase{"Nt35", VersionInfo{2, 3, 50}, true, kXp, "WindowsNT3.5", false},
+        NameCase{"Nt4", VersionInfo{2, 4, 0}, true, kXp, "WinowsNT4.0", false},
+        NameCase{"Nt4AnyMinor", VersionInfo{2, 4, 7}, true, kXp, "WinowsNT4.0", false},
+        NameCase{"Nt50Caption", VersionInfo{2, 5, 0}, true, kXp, "Windows XP Professional", true},
+        NameCase{"Nt51Caption", VersionInfo{2, 5, 1}, true, kXp, "Windows XP Professional", true},
+        NameCase{"Nt52Caption", VersionInfo{2, 5, 2}, true, kXp, "Windows XP Professional", true},
+        NameCase{"Nt53Unknown", VersionInfo{2, 5, 3}, true, kXp, "unknown", true},
+        NameCase{"Nt60Caption", VersionInfo{2, 6, 0}, true,
+                 std::vector<std::string>{"Microsoft\u00AE Windows Server\u00AE 2008 Standard"},
+                 "Windows Server 2008 Standard", true},
+        NameCase{"Nt61Caption", VersionInfo{2, 6, 1}, true,
+                 std::vector<std::string>{"Microsoft Windows 7 Professional "},
+                 "Windows 7 Professional", true},
+        NameCase{"Nt62Unknown", VersionInfo{2, 6, 2}, true, kXp, "unknown", true},
+        NameCase{"Nt63UnknownWithoutService", VersionInfo{2, 6, 3}, true, std::nullopt, "unknown",
+                 true},
+        NameCase{"Nt10Unknown", VersionInfo{2, 10, 0}, true, kXp, "unknown", false},
+        NameCase{"Platform3Unknown", VersionInfo{3, 5, 1}, true, kXp, "unknown", false},
+        NameCase{"ExtendedQueryFails", VersionInfo{2, 5, 1}, false, kXp, "", false},
+        NameCase{"ExtendedQueryFailsNt53", VersionInfo{2, 5, 3}, false, kXp, "", false},
+        NameCase{"ServiceUnavailable", VersionInfo{2, 5, 1}, true, std::nullopt, "", true},
+        NameCase{"NoInstance", VersionInfo{2, 5, 1}, true, std::vector<std::string>{}, "", true},
+        NameCase{"LastInstanceWins", VersionInfo{2, 6, 1}, true,
+                 std::vector<std::string>{"Microsoft Windows Vista", "Microsoft Windows 7"},
+                 "Windows 7", true},
+        NameCase{"EmptyCaptionStaysEmpty", VersionInfo{2, 6, 0}, true,
+                 std::vector<std::string>{"   "}, "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct CaptionCase {
+    const char* name;
+    std::string caption;
+    std::string expected;
+};
+
+class CleanCaptionTest : public ::testing::TestWithParam<CaptionCase> {};
+
+TEST_P(CleanCaptionTest, Cleans) {
+    EXPECT_EQ(clean_caption(GetParam().caption), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Captions, CleanCaptionTest,
+    ::testing::Values(
+        CaptionCase{"VendorRemoved", "Microsoft Windows XP Professional",
+                    "Windows XP Professional"},
+        CaptionCase{"RegisteredSignsAsR", "Microsoft\u00AE Windows Server\u00AE 2008 Standard",
+                    "Windows Server 2008 Standard"},
+        CaptionCase{"AlreadyRoundTripped", "MicrosoftR Windows ServerR 2008 Standard",
+                    "Windows Server 2008 Standard"},
+        CaptionCase{"TrailingSpace", "Microsoft Windows 7 Professional ", "Windows 7 Professional"},
+        CaptionCase{"CutAtNul", "Microsoft Windows 7\0 garbage"s, "Windows 7"},
+        CaptionCase{"LeadingNul", "\0Microsoft Windows 7"s, ""},
+        CaptionCase{"MissingCharactersDropped", "Microsoft Windows\u2122 7 \U0001F600Home",
+                    "Windows 7 Home"},
+        CaptionCase{"QuestionMarkRemoved", "Windows? 8", "Windows 8"},
+        CaptionCase{"JapaneseKept", "Microsoft Windows 7 Professional \u65e5\u672c\u8a9e",
+                    "Windows 7 Professional \u65e5\u672c\u8a9e"},
+        CaptionCase{"CaseSensitive", "microsoft Windows", "microsoft Windows"},
+        CaptionCase{"ServerRNotAfterTrademark", "Windows ServerRack", "Windows Serverack"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ReleaseCase {
+    const char* name;
+    std::string content;
+    std::string expected;  // empty: the uname form
+};
+
+class LocalOsNameTest : public ::testing::TestWithParam<ReleaseCase> {};
+
+std::string uname_form() {
+    utsname u{};
+    EXPECT_EQ(uname(&u), 0);
+    return std::string(u.sysname) + " " + u.release;
+}
+
+TEST_P(LocalOsNameTest, ReadsPrettyName) {
+    const auto& c = GetParam();
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("vlt-os-release-" + std::to_string(getpid()) + "-" + c.name);
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << c.content;
+    }
+    const std::string got = local_os_name_from(path.string());
+    std::filesystem::remove(path);
+    EXPECT_EQ(got, c.expected.empty() ? uname_form() : c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LocalOsNameTest,
+    ::testing::Values(
+        ReleaseCase{"DoubleQuoted",
+                    "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n",
+                    "Debian GNU/Linux 12 (bookworm)"},
+        ReleaseCase{"SingleQuoted", "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n",
+                    "Fedora Linux 39 (Workstation \"Edition\")"},
+        ReleaseCase{"Unquoted", "ID=alpine\nPRETTY_NAME=Alpine\n", "Alpine"},
+        ReleaseCase{"EscapesInsideDoubleQuotes", "PRETTY_NAME=\"A \\\"B\\\" \\$C \\\\ D\"\n",
+                    "A \"B\" $C \\ D"},
+        ReleaseCase{"BackslashKeptBeforeOrdinary", "PRETTY_NAME=\"A\\nB\"\n", "A\\nB"},
+        ReleaseCase{"EscapedBlankUnquoted", "PRETTY_NAME=Arch\\ Linux\n", "Arch Linux"},
+        ReleaseCase{"CommentIgnored", "# PRETTY_NAME=\"Wrong\"\nPRETTY_NAME=\"Right\"\n", "Right"},
+        ReleaseCase{"CrLfLineEnds", "PRETTY_NAME=\"Debian\"\r\n", "Debian"},
+        ReleaseCase{"SimilarKeyIgnored", "XPRETTY_NAME=\"No\"\nPRETTY_NAMES=\"No\"\n", ""},
+        ReleaseCase{"MissingKeyUsesUname", "NAME=Debian\n", ""},
+        ReleaseCase{"EmptyValueUsesUname", "PRETTY_NAME=\"\"\n", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LocalOsName, MissingFileUsesUname) {
+    EXPECT_EQ(local_os_name_from("/nonexistent/vlt/os-release"), uname_form());
+}
+
+TEST(LocalOsName, ThisMachineHasAName) {
+    EXPECT_FALSE(local_os_name().empty());
+}
+
+}  // namespace
+}  // namespace vlt::sysinfo
