@@ -14,7 +14,7 @@ std::string format_log_time(std::chrono::system_clock::time_point t) {
     const std::time_t secs = std::chrono::system_clock::to_time_t(t);
     std::tm tm{};
     localtime_r(&secs, &tm);
-    char buf[32];
+    char buf[64];
     std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return buf;

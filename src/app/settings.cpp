@@ -1,0 +1,278 @@
+#include "app/settings.h"
+
+#include <filesystem>
+#include <random>
+
+#include "common/error_text.h"
+#include "common/text.h"
+#include "encoding/base64.h"
+#include "encoding/cp932.h"
+#include "encoding/utf8.h"
+#include "smtp/files.h"
+
+namespace vlt::app {
+
+namespace {
+
+constexpr std::string_view kHeaderLine = "# <Vellumtide -- Config>";
+
+// The 16-bit code page 932 codes of a text, one per character ("?" for a
+// character the code page lacks).
+std::vector<int> codes_of(std::string_view utf8) {
+    std::vector<int> codes;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const int code = encoding::cp932_code(encoding::next_code_point(utf8, pos));
+        codes.push_back(code < 0 ? '?' : code);
+    }
+    return codes;
+}
+
+// Codes back to text; a code outside the code page becomes U+30FB.
+std::string text_of(const std::vector<int>& codes) {
+    std::string out;
+    for (int code : codes) {
+        char32_t cp = 0;
+        if (code >= 0 && code <= 0xFFFF) cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
+        if (cp == 0 && code != 0) cp = 0x30FB;
+        encoding::append_utf8(out, cp);
+    }
+    return out;
+}
+
+// Codes to bytes: a code above 0xFF takes two bytes, high byte first.
+std::string bytes_of(const std::vector<int>& codes) {
+    std::string out;
+    for (int code : codes) {
+        if (code > 0xFF) out += static_cast<char>((code >> 8) & 0xFF);
+        out += static_cast<char>(code & 0xFF);
+    }
+    return out;
+}
+
+// Bytes to codes: a lead byte and the byte after it form one code.
+std::vector<int> codes_of_bytes(std::string_view bytes) {
+    std::vector<int> codes;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(bytes[i]);
+        if (encoding::is_lead_byte(b) && i + 1 < bytes.size()) {
+            codes.push_back(b << 8 | static_cast<std::uint8_t>(bytes[i + 1]));
+            ++i;
+        } else {
+            codes.push_back(b);
+        }
+    }
+    return codes;
+}
+
+// The shift of the character at 1-based position i under key k.
+int shift_at(int k, std::size_t i) { return k - static_cast<int>(i % 3); }
+
+std::vector<int> scramble(const std::vector<int>& plain, int k) {
+    std::vector<int> out;
+    out.reserve(plain.size() + 1);
+    out.push_back('A' + k);
+    for (std::size_t i = 0; i < plain.size(); ++i) out.push_back(plain[i] - shift_at(k, i + 1));
+    return out;
+}
+
+std::vector<int> unscramble(const std::vector<int>& scrambled) {
+    std::vector<int> out;
+    if (scrambled.empty()) return out;
+    const int k = scrambled[0] - 'A';
+    out.reserve(scrambled.size() - 1);
+    for (std::size_t i = 1; i < scrambled.size(); ++i) out.push_back(scrambled[i] + shift_at(k, i));
+    return out;
+}
+
+unsigned draw_key(const std::function<unsigned()>& random) {
+    if (random) return random() % 5;
+    std::random_device device;
+    return device() % 5;
+}
+
+std::string file_text(const std::string& path) {
+    auto bytes = smtp::read_file_bytes(path);
+    return bytes ? *bytes : std::string();
+}
+
+// The plain text stored in a settings file: Base64, then the scramble undone.
+std::string decode_settings_file(std::string_view file_text) {
+    const std::string raw = encoding::base64_decode(file_text);
+    return text_of(unscramble(codes_of_bytes(raw)));
+}
+
+}  // namespace
+
+SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
+    std::string base = folder;
+    if (!base.empty() && base.back() != '/') base += '/';
+    return {base + "vlt.sysdat", base + "TERNLOAD.DAT", base + "VLTSYS.DAT"};
+}
+
+std::string crypt_settings(std::string_view mode, std::string_view text,
+                           const std::function<unsigned()>& random) {
+    const std::string m = to_upper_ascii(mode.substr(0, 3));
+    if (trim(text).empty()) return {};
+    if (m == "ENC") return text_of(scramble(codes_of(text), 3 + static_cast<int>(draw_key(random))));
+    if (m == "DEC") return text_of(unscramble(codes_of(text)));
+    return {};
+}
+
+std::string settings_plain_text(const ServerSettings& s) {
+    std::string text(kHeaderLine);
+    text += "\r\n";
+    text += "SMTP_XCONF:\t";
+    text += s.use_smtp_auth ? "TRUE" : "FALSE";
+    text += "\r\n";
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"SMTP_SERVER:", &s.smtp_server}, {"SMTP_PORT:", &s.smtp_port}, {"FROM:", &s.from},
+        {"POP_SERVER:", &s.pop_server},   {"POP_PORT:", &s.pop_port},   {"MAIL_USER:", &s.user},
+        {"MAIL_PASSWD:", &s.password},    {"TLS:", &s.tls},
+    };
+    for (const auto& [key, value] : fields) {
+        if (value->empty()) continue;
+        text += key;
+        text += '\t';
+        text += *value;
+        text += "\r\n";
+    }
+    return text;
+}
+
+void parse_settings_text(std::string_view text, ServerSettings& s) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t lf = text.find('\n', start);
+        const std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
+        std::string line(text.substr(start, end - start));
+        start = end;
+        for (char& c : line) {
+            if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+        }
+        line = trim(line);
+        if (!line.empty() && line.front() == '#') line.clear();
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string key = to_upper_ascii(trim(line.substr(0, colon + 1)));
+        const std::string value = trim(line.substr(colon + 1));
+        if (key == "SMTP_XCONF:") s.use_smtp_auth = to_upper_ascii(value) == "TRUE";
+        else if (key == "SMTP_SERVER:") s.smtp_server = value;
+        else if (key == "SMTP_PORT:") s.smtp_port = value;
+        else if (key == "FROM:") s.from = value;
+        else if (key == "POP_SERVER:") s.pop_server = value;
+        else if (key == "POP_PORT:") s.pop_port = value;
+        else if (key == "MAIL_USER:") s.user = value;
+        else if (key == "MAIL_PASSWD:") s.password = value;
+        else if (key == "TLS:") s.tls = value;
+    }
+}
+
+std::string missing_settings_report(const ServerSettings& s, std::string_view usage_line1) {
+    std::string missing;
+    if (s.smtp_server.empty()) missing += "SMTPSRV ";
+    if (s.smtp_port.empty()) missing += "SMTPPORT ";
+    if (s.from.empty()) missing += "FROM ";
+    if (s.user.empty()) missing += "USER ";
+    if (s.password.empty()) missing += "PASS ";
+    if (missing.empty()) return {};
+    return "サーバ情報の設定が足りません。 " + missing + "（使用法：" + std::string(usage_line1) + "）";
+}
+
+std::string normalize_tls(std::string_view value) {
+    const std::string upper = to_upper_ascii(value);
+    if (upper.empty() || upper == "STARTTLS" || upper == "SSL") return upper;
+    return std::string(value);
+}
+
+std::string tls_setting_report(std::string_view value) {
+    const std::string upper = to_upper_ascii(value);
+    if (upper.empty() || upper == "STARTTLS" || upper == "SSL") return {};
+    return "暗号化の指定が正しくありません: " + std::string(value);
+}
+
+bool load_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
+                   const ErrorReport& report) {
+    s = ServerSettings{};
+    std::string text = file_text(paths.current);
+    if (text.empty()) {
+        // Older installations kept the settings under other names: take them over.
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        for (const std::string* older : {&paths.oldest, &paths.previous}) {
+            std::string older_text = file_text(*older);
+            if (older_text.empty()) continue;
+            text = std::move(older_text);
+            fs::copy_file(*older, paths.current, fs::copy_options::overwrite_existing, ec);
+            fs::permissions(paths.current, fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace, ec);
+        }
+    }
+    {
+        std::error_code ec;
+        for (const std::string* older : {&paths.oldest, &paths.previous}) {
+            if (std::filesystem::is_regular_file(*older, ec)) std::filesystem::remove(*older, ec);
+        }
+    }
+    if (text.empty()) {
+        report.report("サーバ情報の設定がされていません。");
+        return false;
+    }
+    parse_settings_text(decode_settings_file(text), s);
+    const std::string missing = missing_settings_report(s, usage_line1);
+    if (!missing.empty()) {
+        report.report(missing);
+        return false;
+    }
+    const std::string tls_fault = tls_setting_report(s.tls);
+    if (!tls_fault.empty()) {
+        report.report(tls_fault);
+        return false;
+    }
+    s.tls = normalize_tls(s.tls);
+    return true;
+}
+
+bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
+                   const ErrorReport& report, const std::function<unsigned()>& random) {
+    for (std::string* field : {&s.smtp_server, &s.smtp_port, &s.from, &s.pop_server, &s.pop_port,
+                               &s.user, &s.password, &s.tls}) {
+        *field = trim(*field);
+    }
+    const std::string missing = missing_settings_report(s, usage_line1);
+    if (!missing.empty()) {
+        report.report(missing);
+        return false;
+    }
+    const std::string plain = settings_plain_text(s);
+    const int k = 3 + static_cast<int>(draw_key(random));
+    const std::string stored = encoding::base64_encode(bytes_of(scramble(codes_of(plain), k)));
+    Status written = smtp::write_file_bytes(paths.current, stored, 0600);
+    if (!written.ok()) {
+        const std::string& why = written.error().reports.front();
+        if (why == error_text_full(RuntimeError::FileNotFound) ||
+            why == error_text_full(RuntimeError::PathNotFound)) {
+            report.report("定義ファイル　" + paths.current + "　がありません");
+        } else {
+            report.report(why);
+        }
+        return false;
+    }
+    return true;
+}
+
+std::string settings_display_text(const ServerSettings& s) {
+    std::string t = "現在設定されているサーバ情報　　（認証方式： ";
+    t += s.use_smtp_auth ? "SMTP AUTH" : "POP before SMTP";
+    t += "）\r\n\r\n";
+    t += "  SMTPサーバ ： " + s.smtp_server + "　\r\n";
+    t += "  SMTPポート ： " + s.smtp_port + "\r\n";
+    t += "  送信元メールアドレス： " + s.from + "　\r\n";
+    t += "  POP3サーバ ： " + s.pop_server + "　\r\n";
+    t += "  POP3ポート ： " + s.pop_port + "\r\n";
+    t += "  POP3ユーザ ： " + s.user;
+    if (!s.tls.empty()) t += "\r\n  暗号化 ： " + s.tls;
+    return t;
+}
+
+}  // namespace vlt::app

@@ -1,0 +1,23 @@
+// Vellumtide: sends one Japanese mail message per run through an SMTP server.
+#include <csignal>
+
+#include "app/platform.h"
+#include "app/run.h"
+#include "ui/windows.h"
+
+int main(int argc, char** argv) {
+    // A write to a connection the server has closed must come back as an
+    // error value, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    auto windows = vlt::ui::make_windows(vlt::ui::choose_mode());
+    vlt::app::RunEnvironment env;
+    env.argument_text = vlt::app::argument_text(argc, argv);
+    env.env = vlt::app::environment_value;
+    env.program_folder = vlt::app::program_folder(argc > 0 ? argv[0] : nullptr);
+    env.exe_name = vlt::app::executable_name(argc > 0 ? argv[0] : nullptr);
+    env.windows = windows.get();
+
+    vlt::app::RunContext ctx(std::move(env));
+    return vlt::app::run(ctx);
+}

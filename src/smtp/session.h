@@ -1,0 +1,69 @@
+#pragma once
+// One SMTP conversation that delivers one message.
+//
+// send_mail greets the server (HELO, or EHLO with AUTH PLAIN / LOGIN), names
+// the sender and each recipient, sends the message after DATA (dot-stuffed,
+// the attachment streamed from its file) and quits. It writes the message log
+// and, when protocol logging is on, the transcript. A failure comes back as an
+// Error carrying its reports in order; once the server has accepted the
+// message the result is a delivery, and a failed QUIT only adds warnings.
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/log.h"
+#include "common/result.h"
+#include "net/session.h"
+#include "smtp/compose.h"
+
+namespace vlt::smtp {
+
+struct SendRequest {
+    std::string server;
+    std::string port;
+    std::string from;
+    std::string to;
+    std::string cc;
+    std::string bcc;
+    std::string subject;
+    std::string body;
+    std::string reply_to;
+    std::string errors_to;
+    std::optional<AttachmentPart> attachment;
+
+    bool use_smtp_auth = false;
+    bool pop_login_done = false;
+    std::string user;
+    std::string password;
+    net::TlsMode tls = net::TlsMode::None;
+
+    HeaderOptions header;
+    std::string mailer_text;
+    std::string boundary;
+    bool protocol_logging = false;
+    std::string log_detail = "HDR";
+
+    net::SessionLimits limits;
+    net::YieldHook yield;
+    std::function<std::chrono::system_clock::time_point()> now;
+};
+
+struct Delivery {
+    // Reports of failures after the server accepted the message (a failed QUIT).
+    std::vector<std::string> warnings;
+};
+
+// Trims the addresses, turns full-width commas into commas and refuses what
+// must not reach the server: an empty sender or recipient list, a sender
+// without "@", an address holding CR, LF, NUL, "<" or ">".
+Status check_envelope(SendRequest& request);
+
+// The addresses of a comma list, trimmed, empty fields skipped.
+std::vector<std::string> split_addresses(const std::string& list);
+
+Result<Delivery> send_mail(SendRequest& request, const LogWriter& log);
+
+}  // namespace vlt::smtp

@@ -1,0 +1,103 @@
+#pragma once
+// A run in a temporary program folder, with windows that record what they
+// were asked to show.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/run.h"
+
+namespace vlt::app::testing {
+
+class RecordingWindows final : public ui::Windows {
+public:
+    void show_message(std::string_view text, bool wide) override {
+        shown.emplace_back(text);
+        wide_flags.push_back(wide);
+    }
+    ui::FormOutcome edit_params(ui::ParamFields& fields, const ui::ParamWindowOptions& options) override {
+        ++param_windows;
+        countdown = options.countdown;
+        if (param_answer) {
+            fields = *param_answer;
+            return ui::FormOutcome::Stored;
+        }
+        return param_outcome;
+    }
+    ui::FormOutcome edit_settings(ui::SettingsFields& fields) override {
+        ++settings_windows;
+        if (settings_answer) {
+            fields = *settings_answer;
+            return ui::FormOutcome::Stored;
+        }
+        return ui::FormOutcome::Closed;
+    }
+    void pump() override {}
+
+    std::vector<std::string> shown;
+    std::vector<bool> wide_flags;
+    int param_windows = 0;
+    int settings_windows = 0;
+    std::chrono::milliseconds countdown{0};
+    std::optional<ui::ParamFields> param_answer;
+    ui::FormOutcome param_outcome = ui::FormOutcome::Closed;
+    std::optional<ui::SettingsFields> settings_answer;
+};
+
+class RunFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() /
+                 ("vlt_app_" + std::to_string(::getpid()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    int run_with(const std::string& argument_text) {
+        RunEnvironment env;
+        env.argument_text = argument_text;
+        env.env = [this](const char* name) -> std::optional<std::string> {
+            auto it = vars.find(name);
+            if (it == vars.end()) return std::nullopt;
+            return it->second;
+        };
+        env.program_folder = folder.string();
+        env.exe_name = "vellumtide";
+        env.windows = &windows;
+        env.sleep = [this](std::chrono::milliseconds ms) { slept.push_back(ms); };
+        env.print = [this](std::string_view text) { printed += text; };
+        env.limits.reply_wait = std::chrono::milliseconds(5000);
+        RunContext ctx(std::move(env));
+        const int status = run(ctx);
+        reports = ctx.report.reported();
+        return status;
+    }
+
+    std::string read(const std::string& name) const {
+        std::ifstream f(folder / name, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream f(folder / name, std::ios::binary);
+        f << bytes;
+    }
+    std::string path(const std::string& name) const { return (folder / name).string(); }
+
+    std::filesystem::path folder;
+    std::map<std::string, std::string> vars;
+    RecordingWindows windows;
+    std::vector<std::chrono::milliseconds> slept;
+    std::vector<std::string> reports;
+    std::string printed;
+};
+
+}  // namespace vlt::app::testing

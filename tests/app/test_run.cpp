@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "app/run.h"
+#include "app_fixture.h"
+
+namespace vlt::app {
+namespace {
+
+using testing::RunFixture;
+
+class RunFlow : public RunFixture {};
+
+TEST(Usage, ExactText) {
+    const std::string tab = "\t";
+    const std::string expected =
+        "使用法：　vellumtide　フラグ, SMTPSRV, SMTPPORT, FROM, POPSRV, [POPPORT], USER, PASS\r\n"
+        "　　または　vellumtide　TO, [CC], SUB, MSG [,ATCH]\r\n"
+        " 　　（パラメータはすべてカンマで記述,　省略時は\"\"）\r\n"
+        "\r\n"
+        "     ・フラグ　\t= 設定および 認証方式 ,情報表示を指示するフラグ　\r\n" +
+        std::string(35, ' ') + "--conf (POP before SMTP)  または  --xcnf (SMTP AUTH)\r\n" +
+        std::string(35, ' ') + "--info\r\n"
+        "       SMTPSRV \t= SMTPサーバ (IPアドレス or ホスト名)\r\n"
+        "       SMTPPORT\t= SMTPポート (通常 25 or 587)\r\n"
+        "       FROM    \t= 送信元メールアドレス\r\n"
+        "       POPSRV  \t= POP3サーバ (IPアドレス or ホスト名)\r\n"
+        "       POPPORT \t= POP3ポート (通常 110、省略可)\r\n"
+        "       USER    \t= ユーザ名(POP3サーバのアカウント or SMTPサーバのアカウント)\r\n"
+        "       PASS    \t= パスワード(POP3サーバのパスワード or SMTPサーバのパスワード)\r\n"
+        "\r\n"
+        "     ・TO  \t\t= 宛先アドレス (メールアドレス or ファイル)\r\n"
+        "       CC  \t\t= ＣＣアドレス (メールアドレス or ファイル)\r\n"
+        "       SUB \t\t= タイトル\r\n"
+        "       MSG \t= メッセージ (ファイル or 本文)\r\n"
+        "       ATCH\t= 添付文書 (ファイル) ";
+    EXPECT_EQ(usage_text("vellumtide"), expected);
+}
+
+TEST_F(RunFlow, BlankCommandLineShowsUsageAndFails) {
+    EXPECT_EQ(run_with(""), 1);
+    ASSERT_EQ(windows.shown.size(), 1u);
+    EXPECT_TRUE(windows.wide_flags[0]);
+    EXPECT_EQ(windows.shown[0], usage_text("vellumtide") + "\r\n\r\n(C) The Vellumtide project");
+    EXPECT_EQ(reports, std::vector<std::string>{"パラメータの指定に誤りがあります "});
+    EXPECT_NE(read("vellumtideERR1.log").find("パラメータの指定に誤りがあります \r\n"), std::string::npos);
+}
+
+TEST_F(RunFlow, HelpAndVersion) {
+    EXPECT_EQ(run_with("--help"), 0);
+    EXPECT_EQ(run_with("-h"), 0);
+    EXPECT_EQ(windows.shown.size(), 2u);
+    EXPECT_EQ(run_with("--version"), 0);
+    EXPECT_EQ(printed, "Vellumtide 0.3.43\n");
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(RunFlow, StoresSettingsThenShowsThem) {
+    EXPECT_EQ(run_with("--xcnf, smtp.example.com, 587, me@example.com, , , user, secret"), 0);
+    EXPECT_TRUE(windows.shown.empty());
+    EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
+    EXPECT_EQ(run_with("--info"), 0);
+    ASSERT_EQ(windows.shown.size(), 1u);
+    EXPECT_FALSE(windows.wide_flags[0]);
+    EXPECT_EQ(windows.shown[0].substr(0, windows.shown[0].find("\r\n")),
+              "現在設定されているサーバ情報　　（認証方式： SMTP AUTH）");
+    EXPECT_NE(windows.shown[0].find("  SMTPポート ： 587\r\n"), std::string::npos);
+    EXPECT_EQ(windows.shown[0].find("secret"), std::string::npos);
+}
+
+TEST_F(RunFlow, ConfWithoutPopServerAsksAndReports) {
+    EXPECT_EQ(run_with("--conf, smtp.example.com, 25, me@example.com, , , user, secret"), 1);
+    EXPECT_EQ(windows.settings_windows, 1);
+    EXPECT_EQ(reports, std::vector<std::string>{"パラメータが不足しています。"});
+    EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat"));
+
+    windows.settings_answer = ui::SettingsFields{"smtp.example.com", "25", "me@example.com",
+                                                 "pop.example.com", "", "user", "secret"};
+    EXPECT_EQ(run_with("--conf, smtp.example.com, 25, me@example.com, , , user, secret"), 0);
+    EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
+}
+
+TEST_F(RunFlow, XcnfWithoutPopServerStoresAtOnce) {
+    EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p"), 0);
+    EXPECT_EQ(windows.settings_windows, 0);
+}
+
+TEST_F(RunFlow, RefusesValuesThatWouldBreakTheFile) {
+    EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p\tq"), 1);
+    EXPECT_EQ(reports, std::vector<std::string>{"設定値に使用できない文字が含まれています。(MAIL_PASSWD:)"});
+    EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat"));
+}
+
+TEST_F(RunFlow, EncryptionSetting) {
+    EXPECT_EQ(run_with("--xcnf, s, 587, f@x, , , u, p, starttls, ignored"), 0);
+    EXPECT_EQ(run_with("--info"), 0);
+    ASSERT_EQ(windows.shown.size(), 1u);
+    EXPECT_NE(windows.shown[0].find("\r\n  暗号化 ： STARTTLS"), std::string::npos);
+    EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p, tls13"), 1);
+    EXPECT_EQ(reports, std::vector<std::string>{"暗号化の指定が正しくありません: tls13"});
+}
+
+TEST_F(RunFlow, SendingWithoutSettings) {
+    EXPECT_EQ(run_with("to@example.com, , 件名, 本文"), 1);
+    EXPECT_EQ(reports, (std::vector<std::string>{"サーバ情報の設定がされていません。",
+                                                 "サーバ情報等の初期設定パラメータを取得できませんでした。"}));
+}
+
+TEST_F(RunFlow, MissingFieldsAskThenReport) {
+    ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
+    EXPECT_EQ(run_with("to@example.com, , , body"), 1);
+    EXPECT_EQ(windows.param_windows, 1);
+    EXPECT_EQ(windows.countdown, std::chrono::milliseconds(180000));
+    EXPECT_EQ(reports, std::vector<std::string>{"パラメータが不足しています。"});
+
+    windows.param_outcome = ui::FormOutcome::TimedOut;
+    EXPECT_EQ(run_with("to@example.com, , , body"), 1);
+    EXPECT_EQ(reports, (std::vector<std::string>{
+                           "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。",
+                           "パラメータが不足しています。"}));
+}
+
+TEST_F(RunFlow, EnvelopeFaultsStopBeforeAnyConnection) {
+    ASSERT_EQ(run_with("--conf, 127.0.0.1, 1, sender-without-at, 127.0.0.1, 1, u, p"), 0);
+    EXPECT_EQ(run_with("to@example.com, , s, body"), 1);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0],
+              "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 "
+              "プロシージャの呼び出し、または引数が不正です。");
+    EXPECT_EQ(reports[1], "メール送信に失敗しました。");
+    // No POP3 login was tried, so no pause either.
+    EXPECT_TRUE(slept.empty());
+}
+
+TEST_F(RunFlow, UnreadableAttachmentFailsBeforeAnyConnection) {
+    ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
+    write("secret.bin", "data");
+    std::filesystem::permissions(folder / "secret.bin", std::filesystem::perms::none);
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    EXPECT_EQ(run_with("to@example.com, , s, body, " + path("secret.bin")), 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("AttachFileERR:エラー番号 :70", 0), 0u) << reports[0];
+}
+
+TEST_F(RunFlow, ConnectFailureIsReportedInOrder) {
+    // Port 1 on loopback: nothing listens there.
+    ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
+    EXPECT_EQ(run_with("to@example.com, , s, body"), 1);
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports[reports.size() - 2], "サーバに接続できません。 [SMTP] 127.0.0.1:1");
+    EXPECT_EQ(reports.back(), "メール送信に失敗しました。");
+}
+
+}  // namespace
+}  // namespace vlt::app

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+
+#include "app/settings.h"
+#include "app_fixture.h"
+#include "encoding/base64.h"
+
+namespace vlt::app {
+namespace {
+
+using testing::RunFixture;
+
+ServerSettings sample(bool smtp_auth) {
+    ServerSettings s;
+    s.use_smtp_auth = smtp_auth;
+    s.smtp_server = "smtp.example.com";
+    s.smtp_port = "587";
+    s.from = "me@example.com";
+    s.pop_server = smtp_auth ? "" : "pop.example.com";
+    s.user = "user";
+    s.password = "p#ss:word";
+    return s;
+}
+
+bool same(const ServerSettings& a, const ServerSettings& b) {
+    return a.use_smtp_auth == b.use_smtp_auth && a.smtp_server == b.smtp_server &&
+           a.smtp_port == b.smtp_port && a.from == b.from && a.pop_server == b.pop_server &&
+           a.pop_port == b.pop_port && a.user == b.user && a.password == b.password && a.tls == b.tls;
+}
+
+TEST(Crypt, EveryKeyLetterRoundTrips) {
+    const std::string plain = "# <Vellumtide -- Config>\r\nMAIL_PASSWD:\tp#ss:word\r\n";
+    for (unsigned key = 0; key < 5; ++key) {
+        const std::string scrambled = crypt_settings("enc", plain, [key] { return key; });
+        ASSERT_EQ(scrambled.front(), static_cast<char>('D' + key));
+        EXPECT_NE(scrambled.substr(1), plain);
+        EXPECT_EQ(crypt_settings("DEC", scrambled), plain) << "key " << key;
+    }
+    EXPECT_EQ(crypt_settings("xyz", plain), "");
+    EXPECT_EQ(crypt_settings("ENC", "   "), "");
+}
+
+TEST(Crypt, ShiftPattern) {
+    // Key D (k = 3): the shifts are 2, 1, 3, 2, 1, 3 ...
+    EXPECT_EQ(crypt_settings("ENC", "dddddd", [] { return 0u; }), "Dbcabca");
+}
+
+class SettingsFiles : public RunFixture {};
+
+TEST_F(SettingsFiles, RoundTripForBothStylesAndEveryKey) {
+    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
+    for (bool smtp_auth : {false, true}) {
+        for (unsigned key = 0; key < 5; ++key) {
+            LogWriter log(folder.string(), "t");
+            ErrorReport report(log);
+            ServerSettings s = sample(smtp_auth);
+            ASSERT_TRUE(save_settings(paths, s, "usage", report, [key] { return key; }));
+            ServerSettings loaded;
+            ASSERT_TRUE(load_settings(paths, loaded, "usage", report));
+            EXPECT_TRUE(same(loaded, sample(smtp_auth))) << smtp_auth << key;
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(paths.current.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((paths.current + ".bak").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(SettingsFiles, PlainTextLayout) {
+    ServerSettings s = sample(true);
+    s.tls = "STARTTLS";
+    EXPECT_EQ(settings_plain_text(s),
+              "# <Vellumtide -- Config>\r\nSMTP_XCONF:\tTRUE\r\nSMTP_SERVER:\tsmtp.example.com\r\n"
+              "SMTP_PORT:\t587\r\nFROM:\tme@example.com\r\nMAIL_USER:\tuser\r\n"
+              "MAIL_PASSWD:\tp#ss:word\r\nTLS:\tSTARTTLS\r\n");
+}
+
+std::string stored_file(const std::string& plain) {
+    return encoding::base64_encode(crypt_settings("ENC", plain, [] { return 2u; }));
+}
+
+TEST_F(SettingsFiles, LowerCaseKeysCommentsAndRepeats) {
+    write("vlt.sysdat", stored_file("# comment: x\nsmtp_xconf: true\nsmtp_server:\ta\n"
+                                    "smtp_server: b\nsmtp_port:25\nfrom: f@x\n mail_user: u \n"
+                                    "mail_passwd:\t#:pw\nunknown: z\nno colon here"));
+    ServerSettings s;
+    LogWriter log(folder.string(), "t");
+    ErrorReport report(log);
+    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
+    EXPECT_TRUE(s.use_smtp_auth);
+    EXPECT_EQ(s.smtp_server, "b");
+    EXPECT_EQ(s.user, "u");
+    EXPECT_EQ(s.password, "#:pw");
+}
+
+TEST_F(SettingsFiles, MigratesOlderFiles) {
+    write("TERNLOAD.DAT", stored_file(settings_plain_text(sample(false))));
+    ServerSettings s;
+    LogWriter log(folder.string(), "t");
+    ErrorReport report(log);
+    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
+    EXPECT_TRUE(same(s, sample(false)));
+    EXPECT_FALSE(std::filesystem::exists(folder / "TERNLOAD.DAT"));
+    EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
+
+    // Both older files: the intermediate one wins, and both are removed.
+    std::filesystem::remove(folder / "vlt.sysdat");
+    ServerSettings other = sample(true);
+    write("TERNLOAD.DAT", stored_file(settings_plain_text(sample(false))));
+    write("VLTSYS.DAT", stored_file(settings_plain_text(other)));
+    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
+    EXPECT_TRUE(same(s, other));
+    EXPECT_FALSE(std::filesystem::exists(folder / "VLTSYS.DAT"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "TERNLOAD.DAT"));
+}
+
+TEST_F(SettingsFiles, MissingAndIncompleteReports) {
+    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
+    LogWriter log(folder.string(), "t");
+    ErrorReport report(log);
+    ServerSettings s;
+    EXPECT_FALSE(load_settings(paths, s, "u", report));
+    ServerSettings partial = sample(true);
+    partial.user.clear();
+    partial.password.clear();
+    write("vlt.sysdat", stored_file(settings_plain_text(partial)));
+    EXPECT_FALSE(load_settings(paths, s, "vellumtide　フラグ", report));
+    ASSERT_EQ(report.reported().size(), 2u);
+    EXPECT_EQ(report.reported()[0], "サーバ情報の設定がされていません。");
+    EXPECT_EQ(report.reported()[1],
+              "サーバ情報の設定が足りません。 USER PASS （使用法：vellumtide　フラグ）");
+}
+
+TEST_F(SettingsFiles, BadFilesNeverCrash) {
+    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
+    LogWriter log(folder.string(), "t");
+    ErrorReport report(log);
+    std::mt19937 rng(7);
+    auto random_bytes = [&](std::size_t n) {
+        std::string b(n, '\0');
+        for (char& c : b) c = static_cast<char>(rng());
+        return b;
+    };
+    const std::string good = stored_file(settings_plain_text(sample(true)));
+    const std::vector<std::string> files = {
+        random_bytes(4096),
+        encoding::base64_encode(random_bytes(4096)),
+        good.substr(0, good.size() / 2),
+        "",
+        "x",
+        std::string(30 << 20, 'A'),
+    };
+    for (const auto& bytes : files) {
+        write("vlt.sysdat", bytes);
+        ServerSettings s;
+        EXPECT_FALSE(load_settings(paths, s, "u", report));
+    }
+    std::filesystem::remove(folder / "vlt.sysdat");
+    std::filesystem::create_directory(folder / "vlt.sysdat");
+    ServerSettings s;
+    EXPECT_FALSE(load_settings(paths, s, "u", report));
+}
+
+TEST(SettingsDisplay, ExactText) {
+    ServerSettings s = sample(false);
+    s.pop_port = "110";
+    EXPECT_EQ(settings_display_text(s),
+              "現在設定されているサーバ情報　　（認証方式： POP before SMTP）\r\n\r\n"
+              "  SMTPサーバ ： smtp.example.com　\r\n"
+              "  SMTPポート ： 587\r\n"
+              "  送信元メールアドレス： me@example.com　\r\n"
+              "  POP3サーバ ： pop.example.com　\r\n"
+              "  POP3ポート ： 110\r\n"
+              "  POP3ユーザ ： user");
+    ServerSettings empty;
+    empty.use_smtp_auth = true;
+    empty.tls = "SSL";
+    EXPECT_EQ(settings_display_text(empty),
+              "現在設定されているサーバ情報　　（認証方式： SMTP AUTH）\r\n\r\n"
+              "  SMTPサーバ ： 　\r\n  SMTPポート ： \r\n  送信元メールアドレス： 　\r\n"
+              "  POP3サーバ ： 　\r\n  POP3ポート ： \r\n  POP3ユーザ ： \r\n  暗号化 ： SSL");
+}
+
+}  // namespace
+}  // namespace vlt::app

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/error_text.h"
+#include "common/log.h"
+#include "common/report.h"
+
+namespace vlt {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("vlt_log_" + std::to_string(::getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    static std::string slurp(const fs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    LogWriter writer() const {
+        // 2026/12/07 10:31:05 in local time.
+        return LogWriter(m_dir.string(), "mail", [] {
+            std::tm tm{};
+            tm.tm_year = 126;
+            tm.tm_mon = 11;
+            tm.tm_mday = 7;
+            tm.tm_hour = 10;
+            tm.tm_min = 31;
+            tm.tm_sec = 5;
+            tm.tm_isdst = -1;
+            return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+        });
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(LogTest, LineLayouts) {
+    const LogWriter log = writer();
+    ASSERT_TRUE(log.write("Scrivlane", "hello").ok());
+    ASSERT_TRUE(log.write_error(error_text_full(RuntimeError::FileNotFound)).ok());
+    EXPECT_EQ(slurp(m_dir / "Scrivlane1.log"), "2026/12/07 10:31:05 *** hello\r\n");
+    // The error log is named after the executable; its lines begin with a space,
+    // and a text with CR LF spans two lines.
+    EXPECT_EQ(slurp(m_dir / "mailERR1.log"),
+              " 2026/12/07 10:31:05 *** エラー番号 :53 -- PrjVellumtide でエラーが発生しました。 "
+              "\r\nファイルが見つかりません。\r\n");
+}
+
+TEST_F(LogTest, RotatesPastTheLimitBeforeTheNextWrite) {
+    const LogWriter log = writer();
+    {
+        std::ofstream big(m_dir / "Scrivlane1.log", std::ios::binary);
+        big << std::string(2048000, 'x');
+    }
+    ASSERT_TRUE(log.write("Scrivlane", "a").ok());
+    // Exactly at the limit: no rotation yet.
+    EXPECT_FALSE(fs::exists(m_dir / "Scrivlane2.log"));
+    ASSERT_TRUE(log.write("Scrivlane", "b").ok());
+    EXPECT_EQ(fs::file_size(m_dir / "Scrivlane2.log"), 2048000u + 27u);
+    EXPECT_EQ(slurp(m_dir / "Scrivlane1.log"), "2026/12/07 10:31:05 *** b\r\n");
+}
+
+TEST_F(LogTest, UnwritableFolderIsAnErrorNotACrash) {
+    const LogWriter log(m_dir.string() + "/missing/folder", "mail");
+    EXPECT_FALSE(log.write_error("x").ok());
+    ErrorReport report(log);
+    report.report("still reported");  // goes to standard error instead
+    ASSERT_EQ(report.reported().size(), 1u);
+}
+
+TEST(ErrorText, Forms) {
+    EXPECT_EQ(error_text_inline(RuntimeError::InvalidArgument),
+              "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 "
+              "プロシージャの呼び出し、または引数が不正です。");
+    EXPECT_EQ(runtime_error_from_errno(EACCES), RuntimeError::PermissionDenied);
+    EXPECT_EQ(runtime_error_from_errno(ENOENT), RuntimeError::FileNotFound);
+    EXPECT_EQ(runtime_error_from_errno(ENOTDIR), RuntimeError::PathNotFound);
+    EXPECT_EQ(runtime_error_from_errno(EIO), RuntimeError::DeviceIo);
+}
+
+}  // namespace
+}  // namespace vlt
