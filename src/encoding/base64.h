@@ -24,19 +24,24 @@ std::string base64_decode(std::string_view text);
 // bounded memory. Feed the bytes with update(); finish() flushes the tail.
 // Each call appends to `out`.
 class Base64StreamEncoder {
-public:
+  public:
     void update(std::string_view bytes, std::string& out);
+    // Writes the last group with its padding and, when the text ends on a full
+    // line and is longer than one line, the closing CR LF. The encoder is then
+    // ready for a new stream.
     void finish(std::string& out);
 
-private:
-    void put_group(const unsigned char* g, std::string& out);
+  private:
+    // Encodes `groups` whole 3-byte groups at `in`.
+    void put_groups(const unsigned char* in, std::size_t groups, std::string& out);
+    // Writes whole 4-character groups of encoded text, breaking lines.
     void put_chars(const char* chars, std::size_t n, std::string& out);
 
     unsigned char m_pending[3] = {0, 0, 0};
     std::size_t m_pending_len = 0;
-    std::size_t m_line_len = 0;       // characters on the current line
-    std::size_t m_total = 0;          // characters written so far (without breaks)
-    bool m_break_pending = false;     // a full line ended; its CR LF waits for more output
+    std::size_t m_line_len = 0;    // characters on the current line
+    std::size_t m_total = 0;       // characters written so far (without breaks)
+    bool m_break_pending = false;  // a full line ended; its CR LF waits for more output
 };
 
 }  // namespace vlt::encoding
