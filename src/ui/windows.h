@@ -6,10 +6,13 @@
 // on the terminal, or none (scripts: the message window writes its text to
 // standard output and the input windows behave as closed with their close
 // box). The windows validate nothing; the run flow checks the fields after.
+// Nothing here throws: a graphical session that cannot start falls back to the
+// terminal or to none.
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,19 +46,23 @@ enum class FormOutcome {
     TimedOut,  // the countdown ran out: fields unchanged
 };
 
+inline constexpr std::chrono::milliseconds kParamCountdown{180000};
+
 struct ParamWindowOptions {
-    std::chrono::milliseconds countdown{180000};
+    std::chrono::milliseconds countdown{kParamCountdown};
     // Shows the stored settings (the "サーバ情報" button); the countdown runs on.
     std::function<std::string()> settings_text;
 };
 
 class Windows {
-public:
+  public:
     virtual ~Windows() = default;
 
     // Shows `text` (CR LF line breaks) and returns when the user closes it.
     // `wide` selects the large window (usage text), otherwise the narrow one.
     virtual void show_message(std::string_view text, bool wide) = 0;
+    // Body line breaks come back as CR LF; a field left untouched comes back
+    // exactly as it went in.
     virtual FormOutcome edit_params(ParamFields& fields, const ParamWindowOptions& options) = 0;
     virtual FormOutcome edit_settings(SettingsFields& fields) = 0;
     // Lets open windows process pending events once (called around blocking
@@ -67,7 +74,20 @@ public:
 // tty when standard input is a terminal, gui when a display is available and
 // windows can be opened, none otherwise.
 UiMode choose_mode();
-std::unique_ptr<Windows> make_windows(UiMode mode);
+
+// The same choice from its inputs: `forced` is the value of VELLUMTIDE_UI
+// (compared without regard to case; an unknown value is ignored).
+UiMode choose_mode_for(std::optional<std::string_view> forced, bool stdin_is_terminal,
+                       bool display_available);
+
+// `exe_name` (without folder and extension) heads the message window's
+// caption. When Gui is asked for but no window can be opened, the windows are
+// those of the terminal (standard input a terminal) or none.
+//
+// The test hook VELLUMTIDE_TEST_COUNTDOWN_MS (a positive number of
+// milliseconds) is read here: when set, it replaces the countdown the re-entry
+// window is given, so that tests need not wait three minutes.
+std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name = "vellumtide");
 
 // The countdown message shown while the re-entry window waits.
 std::string countdown_text(long seconds_left);
