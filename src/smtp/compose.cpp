@@ -44,12 +44,9 @@ class FileHandle {
     int m_fd;
 };
 
-// Reads the file in fixed pieces and writes its base64 text to the sink as it
-// goes, so neither the file nor its encoding is ever held whole.
-Status stream_base64(const std::string& path, ByteSink& sink) {
-    FileHandle file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.fd() < 0) return attach_error(errno);
-
+// Reads the open file in fixed pieces and writes its base64 text to the sink
+// as it goes, so neither the file nor its encoding is ever held whole.
+Status stream_base64(const FileHandle& file, ByteSink& sink) {
     std::vector<char> piece(kReadPiece);
     std::string encoded;
     encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
@@ -165,6 +162,14 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     head += "\tcharset=\"iso-2022-jp\"\r\n";
     head += "Content-Transfer-Encoding: 7bit\r\n";
 
+    // The attachment is opened before anything is written, so a file that has
+    // gone since it was prepared fails the message before its first octet.
+    std::optional<FileHandle> file;
+    if (attachment != nullptr) {
+        file.emplace(open(attachment->path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (file->fd() < 0) return attach_error(errno);
+    }
+
     ComposedHeader composed;
     encoding::append_jis(composed.converted_header_block, head);
 
@@ -182,7 +187,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     VLT_TRY(sink.write(text));
 
     if (attachment != nullptr) {
-        VLT_TRY(stream_base64(attachment->path, sink));
+        VLT_TRY(stream_base64(*file, sink));
         VLT_TRY(sink.write("\r\n\r\n\r\n--" + boundary + "--\r\n\r\n"));
     }
     return composed;

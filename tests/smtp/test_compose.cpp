@@ -449,6 +449,7 @@ struct ReadFailCase {
     const char* name;
     int err;  // the errno the failure maps to
     bool use_folder;
+    bool writes_nothing;  // the failure comes before the first octet
 };
 
 class StreamFailureTest : public ComposeTest, public ::testing::WithParamInterface<ReadFailCase> {};
@@ -474,11 +475,12 @@ TEST_P(StreamFailureTest, ReportsAttachFileError) {
     EXPECT_EQ(w.result.error().reports,
               std::vector<std::string>{
                   "AttachFileERR:" + error_text_inline(runtime_error_from_errno(GetParam().err))});
+    EXPECT_EQ(w.text.empty(), GetParam().writes_nothing);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, StreamFailureTest,
-                         ::testing::Values(ReadFailCase{"ReadFails", EISDIR, true},
-                                           ReadFailCase{"FileVanished", ENOENT, false}),
+                         ::testing::Values(ReadFailCase{"ReadFails", EISDIR, true, false},
+                                           ReadFailCase{"FileVanished", ENOENT, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Fails on the write numbered `fail_at` (0 is the first).
