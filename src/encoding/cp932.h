@@ -26,8 +26,10 @@ std::string to_cp932(std::string_view utf8);
 // Appends to `out` instead of returning a new string.
 void append_cp932(std::string& out, std::string_view utf8);
 
-// Code page 932 bytes to UTF-8; bytes the table lacks (and a lead byte without
-// its trail byte) become U+30FB.
+// Code page 932 bytes to UTF-8; bytes the table lacks become U+30FB. A lead
+// byte and a trail byte (0x40-0xFC but 0x7F) are read as one code, one U+30FB
+// when the table lacks it; a lead byte at the end or before any other byte
+// becomes U+30FB by itself and the next byte is read on its own.
 std::string from_cp932(std::string_view bytes);
 
 // The Unicode character for one single-byte code or one double-byte code

@@ -16,13 +16,14 @@ bool is_valid_utf8(std::string_view bytes);
 // On a malformed sequence it yields U+FFFD and advances by one byte.
 char32_t next_code_point(std::string_view text, std::size_t& pos);
 
-// Appends the UTF-8 form of `cp` to `out`.
+// Appends the UTF-8 form of `cp` to `out` (U+FFFD for a surrogate or a value
+// above U+10FFFF).
 void append_utf8(std::string& out, char32_t cp);
 
 std::u32string to_u32(std::string_view utf8);
 std::string to_utf8(std::u32string_view text);
 
-// Number of code points.
+// Number of code points (each byte of a malformed sequence counts as one).
 std::size_t char_count(std::string_view utf8);
 
 // Outside bytes (a file, an argument, an environment value, a server line) as
