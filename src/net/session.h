@@ -45,16 +45,22 @@ using YieldHook = std::function<void()>;
 
 enum class TlsMode { None, StartTls, Implicit };
 
+// The time-out report names the reply wait in whole seconds, rounded up
+// ("...タイムアウトしました。30(秒)" with the default).
 struct SessionLimits {
-    std::chrono::milliseconds reply_wait{30000};      // whole wait for one reply
-    std::chrono::milliseconds socket_timeout{30000};  // SO_SNDTIMEO / SO_RCVTIMEO
+    std::chrono::milliseconds reply_wait{30000};  // whole wait for one reply
+    // SO_SNDTIMEO / SO_RCVTIMEO; also the limit for the connect, for a send
+    // that makes no progress and for a TLS handshake.
+    std::chrono::milliseconds socket_timeout{30000};
     std::size_t max_reply_lines = 512;
     std::size_t max_reply_bytes = 64 * 1024;
 };
 
 struct OpenOptions {
     LineProtocol protocol = LineProtocol::Smtp;
-    TlsMode tls = TlsMode::None;  // Implicit: handshake right after connect
+    // Implicit: handshake right after connect. StartTls: plain until the
+    // caller calls start_tls() after its STARTTLS / STLS command.
+    TlsMode tls = TlsMode::None;
     SessionLimits limits;
     YieldHook yield;  // may be empty
 };
