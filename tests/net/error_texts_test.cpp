@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 namespace vlt::net {
@@ -78,10 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "     意味 : ICMP ネットワークに到達できません。     "},
         MeaningCase{"ProtocolFamily", 10046,
                     "     意味 : プロトコル ファミリがサポートされていません。   "},
-        MeaningCase{"Refused", 10061, "     意味 : 接続が拒否されました。      "},
-        MeaningCase{"Reset", 10054, "     意味 : ピアによって接続がリセットされました。      "},
-        MeaningCase{"HostNotFound", 11001,
-                    "     意味 : ホストが見つかりません。そのようなホストはありません。      "},
         MeaningCase{"NoData", 11004,
                     "     意味 : 要求された名前は有効ですが、要求された種類のデータ "
                     "レコードがありません。   "},
@@ -107,29 +102,6 @@ TEST(ErrorTextRows, EveryRowOfTheTableHasTheTwoLineLayout) {
         EXPECT_EQ(text.back(), ' ');
     }
 }
-
-struct MappingCase {
-    const char* name;
-    int err;
-    int code;
-};
-
-class ErrnoMapping : public ::testing::TestWithParam<MappingCase> {};
-
-TEST_P(ErrnoMapping, GivesTheCodeWithTheSameMeaning) {
-    EXPECT_EQ(winsock_code_from_errno(GetParam().err), GetParam().code);
-}
-
-INSTANTIATE_TEST_SUITE_P(Errors, ErrnoMapping,
-                         ::testing::Values(MappingCase{"Refused", ECONNREFUSED, 10061},
-                                           MappingCase{"BrokenPipeIsAReset", EPIPE, 10054},
-                                           MappingCase{"Reset", ECONNRESET, 10054},
-                                           MappingCase{"TimedOutReceive", EAGAIN, 10060},
-                                           MappingCase{"TimedOut", ETIMEDOUT, 10060},
-                                           MappingCase{"HostUnreachable", EHOSTUNREACH, 10065},
-                                           MappingCase{"NetUnreachable", ENETUNREACH, 10051},
-                                           MappingCase{"NoEquivalentStaysAsItIs", ENOENT, ENOENT}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vlt::net
