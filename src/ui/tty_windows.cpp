@@ -238,14 +238,17 @@ class TtyWindows final : public Windows {
             m_terminal.write(prompt);
             return ask_lines(*field.value, deadline);
         }
-        m_terminal.write(prompt);
         std::string line;
         ReadResult read;
         if (field.kind == FieldKind::Secret) {
+            // Echo goes off before the prompt appears, so that nothing typed
+            // in answer to it is shown.
             const EchoOff quiet(m_terminal.input_fd());
+            m_terminal.write(prompt);
             read = m_terminal.read_line(line, deadline);
             m_terminal.write("\n");
         } else {
+            m_terminal.write(prompt);
             read = m_terminal.read_line(line, deadline);
         }
         if (read == ReadResult::TimedOut) return false;

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Terminal prompt tests in a private tmux server.
+
+Runs ui_driver on a real terminal (so the program chooses the terminal way by
+itself), answers its prompts with tmux send-keys and reads the screen with
+capture-pane: the prompts in window order with their current values, the
+required labels in bold, the password without echo (and echo back on after),
+a multi-line body, declining the confirmation, and the countdown running out.
+
+    terminal_test.py UI_DRIVER
+
+Exits 77 (skipped) when tmux is missing.
+"""
+
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def countdown_text(seconds):
+    return ("パラメータを指定後にOKボタンで送信してください。 あと " + str(seconds) +
+            "秒で画面を閉じて処理を中断します。")
+
+
+class Tmux:
+    """One tmux server on its own socket; each case runs in its own session,
+    which ends by itself within a minute even if this script is killed."""
+
+    def __init__(self, work):
+        self.socket = os.path.join(work, "tmux.sock")
+        self.work = work
+        self.env = dict(os.environ, TERM="xterm", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        for name in ("VELLUMTIDE_UI", "VELLUMTIDE_TEST_COUNTDOWN_MS", "DISPLAY",
+                     "WAYLAND_DISPLAY", "TMUX"):
+            self.env.pop(name, None)
+        self.conf = os.path.join(work, "tmux.conf")
+        with open(self.conf, "w") as conf:
+            conf.write("set -g history-limit 2000\n")
+
+    def tmux(self, *args):
+        done = subprocess.run(["tmux", "-S", self.socket, "-f", self.conf, *args],
+                              env=self.env, capture_output=True, timeout=10)
+        return done.stdout.decode(errors="replace")
+
+    def start(self, name, command, env_vars=None):
+        prefix = " ".join(f"{k}={shlex.quote(v)}" for k, v in (env_vars or {}).items())
+        inner = f"{prefix} {command}; stty -a > {shlex.quote(self.path(name + '.stty'))}; sleep 30"
+        self.tmux("new-session", "-d", "-s", name, "-x", "160", "-y", "50",
+                  "timeout 60 sh -c " + shlex.quote(inner))
+
+    def stop(self, name):
+        self.tmux("kill-session", "-t", name)
+
+    def kill_server(self):
+        self.tmux("kill-server")
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def screen(self, name, escapes=False):
+        args = ["capture-pane", "-p", "-J", "-t", name] + (["-e"] if escapes else [])
+        return self.tmux(*args)
+
+    def wait_for(self, name, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            shown = self.screen(name)
+            if text in shown:
+                return shown
+            time.sleep(0.1)
+        raise Failure(f"{text!r} not shown; screen:\n{self.screen(name)}")
+
+    def keys(self, name, text, enter=True):
+        if text:
+            self.tmux("send-keys", "-t", name, "-l", text)
+        if enter:
+            self.tmux("send-keys", "-t", name, "Enter")
+
+    def answer(self, name, prompt, text):
+        self.wait_for(name, prompt)
+        self.keys(name, text)
+
+    def result(self, name, timeout=10):
+        path = self.path(name + ".json")
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(path) and os.path.getsize(path) > 0:
+                time.sleep(0.1)
+                with open(path, encoding="utf-8") as result:
+                    return json.loads(result.read())
+            time.sleep(0.1)
+        raise Failure(f"no result; screen:\n{self.screen(name)}")
+
+
+def driver_command(t, driver, name, *args):
+    out = "out=" + t.path(name + ".json")
+    return " ".join(shlex.quote(a) for a in (driver, "auto", *args, out))
+
+
+def test_params_prompts_defaults_and_body(t, driver):
+    t.start("params", driver_command(t, driver, "params", "params", "to=a@example.com",
+                                     "body=old body"))
+    shown = t.wait_for("params", "To: [a@example.com] ")
+    check(countdown_text(180) in shown, f"no 180-second countdown:\n{shown}")
+    styled = t.screen("params", escapes=True)
+    check(re.search(r"\x1b\[1mTo\x1b\[0?m", styled), "To is not bold")
+    check(not re.search(r"\x1b\[1mCc", styled), "Cc is bold")
+    t.keys("params", "")
+    t.answer("params", "Cc: ", "cc@example.com")
+    t.answer("params", "Subject: ", "件名テスト")
+    t.wait_for("params", "Message: [old body] ")
+    for line in ("line one", "二行目", "."):
+        t.keys("params", line)
+    t.answer("params", "Attach: ", "")
+    t.answer("params", "O K [y/n]: ", "y")
+    got = t.result("params")
+    check(got["mode"] == "tty", f"terminal not chosen: {got}")
+    check(got["outcome"] == "Stored", got)
+    check(got["fields"] == {"to": "a@example.com", "cc": "cc@example.com",
+                            "subject": "件名テスト", "body": "line one\r\n二行目",
+                            "attach": ""}, got)
+    t.stop("params")
+
+
+def test_settings_password_without_echo(t, driver):
+    t.start("settings", driver_command(t, driver, "settings", "settings",
+                                       "smtp_server=smtp.example.com", "password=old"))
+    for prompt, text in (("SMTP Server: [smtp.example.com] ", ""), ("Port: ", "587"),
+                         ("From: ", "me@example.com"), ("POP Server: ", "pop.example.com"),
+                         ("Port: ", ""), ("User: ", "taro")):
+        t.answer("settings", prompt, text)
+    t.answer("settings", "Password: [***] ", "hunter2")
+    shown = t.wait_for("settings", "O K [y/n]: ")
+    check("hunter2" not in shown, f"password echoed:\n{shown}")
+    t.keys("settings", "y")
+    got = t.result("settings")
+    check(got["outcome"] == "Stored", got)
+    check(got["fields"]["password"] == "hunter2" and got["fields"]["smtp_port"] == "587", got)
+    check(got["fields"]["pop_port"] == "" and got["fields"]["user"] == "taro", got)
+    deadline = time.monotonic() + 5
+    while not os.path.exists(t.path("settings.stty")) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    with open(t.path("settings.stty")) as stty:
+        modes = stty.read()
+    check(re.search(r"(?<![-\w])echo(?![-\w])", modes), "echo left off after the password")
+    t.stop("settings")
+
+
+def test_declined_confirmation_stores_nothing(t, driver):
+    t.start("decline", driver_command(t, driver, "decline", "params", "to=keep@example.com"))
+    t.answer("decline", "To: [keep@example.com] ", "new@example.com")
+    t.answer("decline", "Cc: ", "")
+    t.answer("decline", "Subject: ", "件名")
+    t.wait_for("decline", "Message: ")
+    t.keys("decline", "body")
+    t.keys("decline", ".")
+    t.answer("decline", "Attach: ", "")
+    t.answer("decline", "O K [y/n]: ", "n")
+    got = t.result("decline")
+    check(got["outcome"] == "Closed", got)
+    check(got["fields"]["to"] == "keep@example.com" and got["fields"]["subject"] == "", got)
+    t.stop("decline")
+
+
+def test_countdown_runs_out(t, driver):
+    started = time.monotonic()
+    t.start("countdown", driver_command(t, driver, "countdown", "params", "subject=件名"),
+            {"VELLUMTIDE_TEST_COUNTDOWN_MS": "2500"})
+    shown = t.wait_for("countdown", "To: ")
+    check(countdown_text(2) in shown or countdown_text(3) in shown, f"countdown:\n{shown}")
+    t.keys("countdown", "typed@example.com", enter=False)  # never finished
+    got = t.result("countdown")
+    check(got["outcome"] == "TimedOut", got)
+    check(2400 <= got["elapsed_ms"] <= 6000, got)
+    check(got["fields"]["to"] == "" and got["fields"]["subject"] == "件名", got)
+    check(time.monotonic() - started < 10, "took too long")
+    t.stop("countdown")
+
+
+TESTS = [
+    test_params_prompts_defaults_and_body,
+    test_settings_password_without_echo,
+    test_declined_confirmation_stores_nothing,
+    test_countdown_runs_out,
+]
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    driver = sys.argv[1]
+    for tool in ("tmux", "timeout"):
+        if shutil.which(tool) is None:
+            print(f"SKIP: {tool} is not installed")
+            return SKIP
+    failures = 0
+    with tempfile.TemporaryDirectory(prefix="vlt-tty-") as work:
+        t = Tmux(work)
+        try:
+            for test in TESTS:
+                started = time.monotonic()
+                try:
+                    test(t, driver)
+                    print(f"ok   {test.__name__} ({time.monotonic() - started:.1f} s)")
+                except (Failure, subprocess.SubprocessError, KeyError, ValueError) as error:
+                    failures += 1
+                    print(f"FAIL {test.__name__}: {error}")
+        finally:
+            t.kill_server()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
