@@ -251,11 +251,13 @@ int message_path(RunContext& ctx) {
         pop.limits = ctx.env.limits;
         pop.yield = request.yield;
         pop.sleep = ctx.env.sleep;
-        if (Status login = pop3::pop_session(pop, ctx.log); !login.ok()) {
+        auto login = pop3::pop_session(pop, ctx.log);
+        if (!login.ok()) {
             ctx.report.report(login.error());
             ctx.report.report("正しいユーザあるいはパスワードではありません。認証に失敗しました。");
             return kExitFailed;
         }
+        for (const std::string& warning : login->warnings) ctx.report.report(warning);
         ctx.flags.pop_login_done = true;
         pause_for(ctx, std::chrono::milliseconds(2000));
     }

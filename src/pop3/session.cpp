@@ -38,7 +38,8 @@ Status check_stat(const net::Reply& reply) {
     return {};
 }
 
-Status converse(const PopRequest& r, net::SocketSession& session, bool& malformed_stat) {
+Status converse(const PopRequest& r, net::SocketSession& session, bool& malformed_stat,
+                std::vector<std::string>& warnings) {
     if (r.tls == net::TlsMode::StartTls) {
         VLT_TRY(session.command(net::CommandId::PopStls, "STLS"));
         VLT_TRY(session.start_tls());
@@ -51,6 +52,8 @@ Status converse(const PopRequest& r, net::SocketSession& session, bool& malforme
         std::string reply;
         for (const auto& l : lines) reply += l;
         if (!icontains_ascii(reply, "lock busy")) return std::move(login).error();
+        // The refusal is reported whether or not the retry succeeds.
+        warnings = std::move(login).error().reports;
         session.transcript().append("リトライ可能なエラーのため再実行します");
         if (r.sleep) {
             r.sleep(std::chrono::milliseconds(5000));
@@ -71,7 +74,7 @@ Status converse(const PopRequest& r, net::SocketSession& session, bool& malforme
 
 }  // namespace
 
-Status pop_session(const PopRequest& request, const LogWriter& log) {
+Result<PopLogin> pop_session(const PopRequest& request, const LogWriter& log) {
     PopRequest r = request;
     r.server = trim(r.server);
     r.port = trim(r.port);
@@ -92,18 +95,19 @@ Status pop_session(const PopRequest& request, const LogWriter& log) {
         return Error(ErrorKind::Connect, "Connect　サーバにコネクトできません。" + where);
     }
     bool malformed_stat = false;
-    Status done = converse(r, session, malformed_stat);
+    std::vector<std::string> warnings;
+    Status done = converse(r, session, malformed_stat, warnings);
     session.close();
     // A malformed STAT reply is reported without the transcript.
     if (!malformed_stat) write_protocol_log(r, session, log);
-    if (!session.notices().empty()) {
-        Error with_notices = done.ok() ? Error() : std::move(done).error();
-        with_notices.reports.insert(with_notices.reports.begin(), session.notices().begin(),
-                                    session.notices().end());
-        if (done.ok()) return {};  // the notices alone do not fail the login
-        return with_notices;
-    }
-    return done;
+    // Reports in the order they arose: the open's notices, a refused first
+    // password, then the failure that ended the login.
+    std::vector<std::string> reports = session.notices();
+    reports.insert(reports.end(), warnings.begin(), warnings.end());
+    if (done.ok()) return PopLogin{std::move(reports)};
+    Error error = std::move(done).error();
+    error.reports.insert(error.reports.begin(), reports.begin(), reports.end());
+    return error;
 }
 
 }  // namespace vlt::pop3

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "common/result.h"
@@ -26,7 +27,13 @@ struct PopRequest {
     std::function<void(std::chrono::milliseconds)> sleep;
 };
 
+struct PopLogin {
+    // Reports of the login that did not stop it (a locked mailbox that
+    // opened on the retry), for the error log.
+    std::vector<std::string> warnings;
+};
+
 // Succeeds only when the whole dialogue, QUIT included, succeeded.
-Status pop_session(const PopRequest& request, const LogWriter& log);
+Result<PopLogin> pop_session(const PopRequest& request, const LogWriter& log);
 
 }  // namespace vlt::pop3

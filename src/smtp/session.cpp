@@ -212,9 +212,15 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
         return std::move(opened).error().then("サーバに接続できません。" + where);
     }
     net::SocketSession session = std::move(opened).value();
+    // Reports of the open that did not stop it come first, whatever follows.
+    auto with_notices = [&session](std::vector<std::string> reports) {
+        reports.insert(reports.begin(), session.notices().begin(), session.notices().end());
+        return reports;
+    };
     if (session.greeting().last_line().rfind("220 ", 0) != 0) {
         session.close();
-        return Error(ErrorKind::Connect, "Connect　サーバにコネクトできません。" + where);
+        return Error(ErrorKind::Connect,
+                     with_notices({"Connect　サーバにコネクトできません。" + where}));
     }
 
     // Every failure from here on closes the conversation and keeps the
@@ -222,6 +228,7 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
     auto fail = [&](Error error) -> Result<Delivery> {
         session.close();
         write_protocol_log(r, session, log);
+        error.reports = with_notices(std::move(error.reports));
         return error;
     };
 
@@ -268,6 +275,7 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
     if (auto quit = session.command(net::CommandId::Quit, "QUIT"); !quit.ok()) {
         delivery.warnings = std::move(quit).error().reports;
     }
+    delivery.warnings = with_notices(std::move(delivery.warnings));
     session.close();
     if (r.log_detail == "ALL") {
         (void)log.write("Scrivlane", copy + "\r\n" + std::string(kLogMarker));
