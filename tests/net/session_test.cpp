@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,9 +47,25 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The transcript with its time stamps made comparable.
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The transcript with its time stamps (">>" mm ":" ss ">> ") made comparable.
 std::string without_times(const std::string& text) {
-    return std::regex_replace(text, std::regex(">>[0-9][0-9]:[0-9][0-9]>> "), ">>mm:ss>> ");
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text.compare(i, 2, ">>") == 0 && i + 10 <= text.size() && is_digit(text[i + 2]) &&
+            is_digit(text[i + 3]) && text[i + 4] == ':' && is_digit(text[i + 5]) &&
+            is_digit(text[i + 6]) && text.compare(i + 7, 3, ">> ") == 0) {
+            out += ">>mm:ss>> ";
+            i += 10;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
 }
 
 TEST(SessionOpen, ReadsTheWholeMultiLineGreeting) {
