@@ -107,8 +107,10 @@ bool is_ipv4_literal(const std::string& host) {
 
 // The most telling reason OpenSSL has for a failed handshake.
 std::string failure_reason(const State& state, int ssl_error) {
-    const long verify = SSL_get_verify_result(state.ssl);
-    if (verify != X509_V_OK) return X509_verify_cert_error_string(verify);
+    if (state.ssl != nullptr) {
+        const long verify = SSL_get_verify_result(state.ssl);
+        if (verify != X509_V_OK) return X509_verify_cert_error_string(verify);
+    }
     const unsigned long code = ERR_peek_last_error();
     if (code != 0) {
         if (const char* reason = ERR_reason_error_string(code)) return reason;
