@@ -22,6 +22,10 @@
 // reply over the caps, Protocol for a send or receive failure or a time-out,
 // Input for a command line holding CR, LF or NUL (nothing is sent).
 //
+// After a refusal the conversation goes on (a POP3 password may be retried);
+// after any other failed command (a send or receive failure, a time-out, a
+// reply over the caps) its state is unknown and the caller should close it.
+//
 // Every wait is bounded: a reply must be complete within
 // SessionLimits::reply_wait of the moment the wait began, and a send that makes
 // no progress for SessionLimits::socket_timeout fails.
