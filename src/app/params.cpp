@@ -19,8 +19,9 @@ std::string strip_quotes(std::string text) {
 }
 
 // Where item n (1-based) is stored, in settings terms and in message terms.
-constexpr int kSettingsSlots[] = {-1, -1, kArgSmtpServer, kArgSmtpPort, kArgFrom,
-                                  kArgPopServer, kArgPopPort, kArgUser, kArgPassword};
+constexpr int kSettingsSlots[] = {-1,           -1,       kArgSmtpServer,
+                                  kArgSmtpPort, kArgFrom, kArgPopServer,
+                                  kArgPopPort,  kArgUser, kArgPassword};
 constexpr int kMessageSlots[] = {-1, kTo, kCc, kSubject, kBody, kAttach};
 
 bool is_narrowed_slot(int slot) {
@@ -31,8 +32,10 @@ bool is_narrowed_slot(int slot) {
         case kArgPopServer:
         case kArgPopPort:
         case kTo:
-        case kCc: return true;
-        default: return false;
+        case kCc:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -47,7 +50,9 @@ void set_mode(std::string_view flag, RunFlags& flags) {
 
 }  // namespace
 
-bool MailOptions::protocol_logging() const { return to_upper_ascii(trim(debug_mode)) == "PROTOCOL"; }
+bool MailOptions::protocol_logging() const {
+    return to_upper_ascii(trim(debug_mode)) == "PROTOCOL";
+}
 
 CommandLine parse_command_line(std::string_view argument_text, MailParams& params, RunFlags& flags,
                                const ErrorReport& report) {

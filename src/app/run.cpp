@@ -35,7 +35,7 @@ void pause_for(const RunContext& ctx, std::chrono::milliseconds ms) {
 }
 
 ui::SettingsFields settings_fields(const MailParams& p) {
-    return {p[kArgSmtpServer], p[kArgSmtpPort], p[kArgFrom], p[kArgPopServer],
+    return {p[kArgSmtpServer], p[kArgSmtpPort], p[kArgFrom],    p[kArgPopServer],
             p[kArgPopPort],    p[kArgUser],     p[kArgPassword]};
 }
 
@@ -77,9 +77,14 @@ bool take_settings_from_params(RunContext& ctx) {
 // A value with a line break, tab or NUL would break the settings file's lines.
 std::string unstorable_value_report(const ServerSettings& s) {
     const std::pair<const char*, const std::string*> fields[] = {
-        {"SMTP_SERVER:", &s.smtp_server}, {"SMTP_PORT:", &s.smtp_port}, {"FROM:", &s.from},
-        {"POP_SERVER:", &s.pop_server},   {"POP_PORT:", &s.pop_port},   {"MAIL_USER:", &s.user},
-        {"MAIL_PASSWD:", &s.password},    {"TLS:", &s.tls},
+        {"SMTP_SERVER:", &s.smtp_server},
+        {"SMTP_PORT:", &s.smtp_port},
+        {"FROM:", &s.from},
+        {"POP_SERVER:", &s.pop_server},
+        {"POP_PORT:", &s.pop_port},
+        {"MAIL_USER:", &s.user},
+        {"MAIL_PASSWD:", &s.password},
+        {"TLS:", &s.tls},
     };
     for (const auto& [key, value] : fields) {
         if (value->find_first_of(std::string_view("\r\n\t\0", 4)) != std::string::npos) {
@@ -114,7 +119,7 @@ int settings_path(RunContext& ctx, const CommandLine& line) {
     }
     ctx.settings.tls = normalize_tls(trim(ctx.settings.tls));
     return save_settings(ctx.paths, ctx.settings, ctx.usage_line1, ctx.report) ? kExitOk
-                                                                                : kExitFailed;
+                                                                               : kExitFailed;
 }
 
 void copy_settings_to_slots(RunContext& ctx) {
@@ -278,7 +283,8 @@ int message_path(RunContext& ctx) {
 }  // namespace
 
 std::string usage_line1(std::string_view exe_name) {
-    return std::string(exe_name) + "　フラグ, SMTPSRV, SMTPPORT, FROM, POPSRV, [POPPORT], USER, PASS";
+    return std::string(exe_name) +
+           "　フラグ, SMTPSRV, SMTPPORT, FROM, POPSRV, [POPPORT], USER, PASS";
 }
 
 std::string usage_text(std::string_view exe_name) {
@@ -331,7 +337,8 @@ RunContext::RunContext(RunEnvironment environment)
       report(log) {}
 
 int run(RunContext& ctx) {
-    const CommandLine line = parse_command_line(ctx.env.argument_text, ctx.params, ctx.flags, ctx.report);
+    const CommandLine line =
+        parse_command_line(ctx.env.argument_text, ctx.params, ctx.flags, ctx.report);
     const std::string shown_usage = ctx.usage_text + "\r\n\r\n" + kCreditLine;
     if (line.items == 0) {
         ctx.env.windows->show_message(shown_usage, true);

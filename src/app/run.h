@@ -22,7 +22,7 @@ struct RunEnvironment {
     std::string argument_text;  // the arguments joined with single blanks
     EnvLookup env;
     std::string program_folder;
-    std::string exe_name;       // without folder and extension
+    std::string exe_name;  // without folder and extension
     ui::Windows* windows = nullptr;
     // Waits (the pause after the POP3 login, the password retry); empty sleeps for real.
     std::function<void(std::chrono::milliseconds)> sleep;

@@ -33,7 +33,8 @@ std::string text_of(const std::vector<int>& codes) {
     std::string out;
     for (int code : codes) {
         char32_t cp = 0;
-        if (code >= 0 && code <= 0xFFFF) cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
+        if (code >= 0 && code <= 0xFFFF)
+            cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
         if (cp == 0 && code != 0) cp = 0x30FB;
         encoding::append_utf8(out, cp);
     }
@@ -66,7 +67,9 @@ std::vector<int> codes_of_bytes(std::string_view bytes) {
 }
 
 // The shift of the character at 1-based position i under key k.
-int shift_at(int k, std::size_t i) { return k - static_cast<int>(i % 3); }
+int shift_at(int k, std::size_t i) {
+    return k - static_cast<int>(i % 3);
+}
 
 std::vector<int> scramble(const std::vector<int>& plain, int k) {
     std::vector<int> out;
@@ -114,7 +117,8 @@ std::string crypt_settings(std::string_view mode, std::string_view text,
                            const std::function<unsigned()>& random) {
     const std::string m = to_upper_ascii(mode.substr(0, 3));
     if (trim(text).empty()) return {};
-    if (m == "ENC") return text_of(scramble(codes_of(text), 3 + static_cast<int>(draw_key(random))));
+    if (m == "ENC")
+        return text_of(scramble(codes_of(text), 3 + static_cast<int>(draw_key(random))));
     if (m == "DEC") return text_of(unscramble(codes_of(text)));
     return {};
 }
@@ -126,9 +130,14 @@ std::string settings_plain_text(const ServerSettings& s) {
     text += s.use_smtp_auth ? "TRUE" : "FALSE";
     text += "\r\n";
     const std::pair<const char*, const std::string*> fields[] = {
-        {"SMTP_SERVER:", &s.smtp_server}, {"SMTP_PORT:", &s.smtp_port}, {"FROM:", &s.from},
-        {"POP_SERVER:", &s.pop_server},   {"POP_PORT:", &s.pop_port},   {"MAIL_USER:", &s.user},
-        {"MAIL_PASSWD:", &s.password},    {"TLS:", &s.tls},
+        {"SMTP_SERVER:", &s.smtp_server},
+        {"SMTP_PORT:", &s.smtp_port},
+        {"FROM:", &s.from},
+        {"POP_SERVER:", &s.pop_server},
+        {"POP_PORT:", &s.pop_port},
+        {"MAIL_USER:", &s.user},
+        {"MAIL_PASSWD:", &s.password},
+        {"TLS:", &s.tls},
     };
     for (const auto& [key, value] : fields) {
         if (value->empty()) continue;
@@ -156,15 +165,24 @@ void parse_settings_text(std::string_view text, ServerSettings& s) {
         if (colon == std::string::npos) continue;
         const std::string key = to_upper_ascii(trim(line.substr(0, colon + 1)));
         const std::string value = trim(line.substr(colon + 1));
-        if (key == "SMTP_XCONF:") s.use_smtp_auth = to_upper_ascii(value) == "TRUE";
-        else if (key == "SMTP_SERVER:") s.smtp_server = value;
-        else if (key == "SMTP_PORT:") s.smtp_port = value;
-        else if (key == "FROM:") s.from = value;
-        else if (key == "POP_SERVER:") s.pop_server = value;
-        else if (key == "POP_PORT:") s.pop_port = value;
-        else if (key == "MAIL_USER:") s.user = value;
-        else if (key == "MAIL_PASSWD:") s.password = value;
-        else if (key == "TLS:") s.tls = value;
+        if (key == "SMTP_XCONF:")
+            s.use_smtp_auth = to_upper_ascii(value) == "TRUE";
+        else if (key == "SMTP_SERVER:")
+            s.smtp_server = value;
+        else if (key == "SMTP_PORT:")
+            s.smtp_port = value;
+        else if (key == "FROM:")
+            s.from = value;
+        else if (key == "POP_SERVER:")
+            s.pop_server = value;
+        else if (key == "POP_PORT:")
+            s.pop_port = value;
+        else if (key == "MAIL_USER:")
+            s.user = value;
+        else if (key == "MAIL_PASSWD:")
+            s.password = value;
+        else if (key == "TLS:")
+            s.tls = value;
     }
 }
 
@@ -176,7 +194,8 @@ std::string missing_settings_report(const ServerSettings& s, std::string_view us
     if (s.user.empty()) missing += "USER ";
     if (s.password.empty()) missing += "PASS ";
     if (missing.empty()) return {};
-    return "サーバ情報の設定が足りません。 " + missing + "（使用法：" + std::string(usage_line1) + "）";
+    return "サーバ情報の設定が足りません。 " + missing + "（使用法：" + std::string(usage_line1) +
+           "）";
 }
 
 std::string normalize_tls(std::string_view value) {

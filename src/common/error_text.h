@@ -8,16 +8,16 @@ namespace vlt {
 
 // Run-time error numbers used in reports, with their descriptions.
 enum class RuntimeError : int {
-    InvalidArgument = 5,   // "プロシージャの呼び出し、または引数が不正です。"
-    Overflow = 6,          // "オーバーフローしました。"
-    OutOfMemory = 7,       // "メモリが不足しています。"
-    TypeMismatch = 13,     // "型が一致しません。"
-    BadFileName = 52,      // "ファイル名または番号が不正です。"
-    FileNotFound = 53,     // "ファイルが見つかりません。"
-    DeviceIo = 57,         // "デバイス I/O エラーです。"
-    PermissionDenied = 70, // "書き込みできません。"
-    PathFileAccess = 75,   // "パス名が無効です。"
-    PathNotFound = 76,     // "パスが見つかりません。"
+    InvalidArgument = 5,  // "プロシージャの呼び出し、または引数が不正です。"
+    Overflow = 6,         // "オーバーフローしました。"
+    OutOfMemory = 7,      // "メモリが不足しています。"
+    TypeMismatch = 13,    // "型が一致しません。"
+    BadFileName = 52,     // "ファイル名または番号が不正です。"
+    FileNotFound = 53,    // "ファイルが見つかりません。"
+    DeviceIo = 57,        // "デバイス I/O エラーです。"
+    PermissionDenied = 70,  // "書き込みできません。"
+    PathFileAccess = 75,    // "パス名が無効です。"
+    PathNotFound = 76,      // "パスが見つかりません。"
 };
 
 inline constexpr std::string_view kErrorSource = "PrjVellumtide";

@@ -21,7 +21,9 @@ std::string format_log_time(std::chrono::system_clock::time_point t) {
 }
 
 LogWriter::LogWriter(std::string folder, std::string exe_name, Now now)
-    : m_folder(std::move(folder)), m_error_prefix(std::move(exe_name) + "ERR"), m_now(std::move(now)) {
+    : m_folder(std::move(folder)),
+      m_error_prefix(std::move(exe_name) + "ERR"),
+      m_now(std::move(now)) {
     if (!m_now) m_now = [] { return std::chrono::system_clock::now(); };
 }
 
@@ -34,7 +36,9 @@ std::string LogWriter::path_of(std::string_view prefix, int generation) const {
     return p;
 }
 
-std::string LogWriter::stamp() const { return format_log_time(m_now()); }
+std::string LogWriter::stamp() const {
+    return format_log_time(m_now());
+}
 
 Status LogWriter::write(std::string_view prefix, std::string_view text) const {
     std::string line = stamp();

@@ -17,7 +17,7 @@ namespace vlt {
 inline constexpr long long kLogRotateBytes = 2048000;
 
 class LogWriter {
-public:
+  public:
     using Now = std::function<std::chrono::system_clock::time_point()>;
 
     // `folder` is the program folder; `exe_name` names the error log
@@ -33,7 +33,7 @@ public:
     const std::string& folder() const { return m_folder; }
     const std::string& error_prefix() const { return m_error_prefix; }
 
-private:
+  private:
     Status append_line(std::string_view prefix, std::string_view line) const;
     std::string stamp() const;
 

@@ -13,7 +13,7 @@
 namespace vlt {
 
 class ErrorReport {
-public:
+  public:
     explicit ErrorReport(const LogWriter& log) : m_log(log) {}
 
     void report(std::string_view text) const;
@@ -22,7 +22,7 @@ public:
     // Texts reported during this run, for tests and the exit summary.
     const std::vector<std::string>& reported() const { return m_reported; }
 
-private:
+  private:
     const LogWriter& m_log;
     mutable std::vector<std::string> m_reported;
 };

@@ -15,16 +15,16 @@
 namespace vlt {
 
 enum class ErrorKind {
-    Config,     // settings or parameters missing or malformed
-    Input,      // bad local input (a file, an argument)
-    Io,         // a file could not be read or written
-    Resolve,    // a host name could not be resolved
-    Connect,    // a connection could not be opened or greeted
-    Protocol,   // a reply could not be received or understood
-    Rejected,   // the server refused a command
-    Auth,       // a login failed
-    Tls,        // the encrypted channel could not be set up
-    Internal,   // a run-time error of our own
+    Config,    // settings or parameters missing or malformed
+    Input,     // bad local input (a file, an argument)
+    Io,        // a file could not be read or written
+    Resolve,   // a host name could not be resolved
+    Connect,   // a connection could not be opened or greeted
+    Protocol,  // a reply could not be received or understood
+    Rejected,  // the server refused a command
+    Auth,      // a login failed
+    Tls,       // the encrypted channel could not be set up
+    Internal,  // a run-time error of our own
 };
 
 struct Error {
@@ -51,7 +51,7 @@ struct Error {
 
 template <typename T>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : m_data(std::in_place_index<0>, std::move(value)) {}
     Result(Error error) : m_data(std::in_place_index<1>, std::move(error)) {}
 
@@ -70,13 +70,13 @@ public:
     const Error& error() const& { return std::get<1>(m_data); }
     Error&& error() && { return std::get<1>(std::move(m_data)); }
 
-private:
+  private:
     std::variant<T, Error> m_data;
 };
 
 template <>
 class [[nodiscard]] Result<void> {
-public:
+  public:
     Result() = default;
     Result(Error error) : m_error(std::move(error)), m_failed(true) {}
 
@@ -87,7 +87,7 @@ public:
     const Error& error() const& { return m_error; }
     Error&& error() && { return std::move(m_error); }
 
-private:
+  private:
     Error m_error;
     bool m_failed = false;
 };
@@ -97,14 +97,14 @@ using Status = Result<void>;
 }  // namespace vlt
 
 // Propagates a failed Result to the caller; evaluates to nothing on success.
-#define VLT_TRY(expr)                                         \
-    do {                                                      \
-        auto vlt_try_result_ = (expr);                        \
+#define VLT_TRY(expr)                                                         \
+    do {                                                                      \
+        auto vlt_try_result_ = (expr);                                        \
         if (!vlt_try_result_.ok()) return std::move(vlt_try_result_).error(); \
     } while (false)
 
 // Binds the value of a successful Result to `var`, or returns its error.
-#define VLT_TRY_ASSIGN(var, expr)                             \
-    auto var##_result_ = (expr);                              \
+#define VLT_TRY_ASSIGN(var, expr)                                     \
+    auto var##_result_ = (expr);                                      \
     if (!var##_result_.ok()) return std::move(var##_result_).error(); \
     auto var = std::move(var##_result_).value()

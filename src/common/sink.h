@@ -9,20 +9,20 @@
 namespace vlt {
 
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     virtual Status write(std::string_view bytes) = 0;
 };
 
 class StringSink final : public ByteSink {
-public:
+  public:
     Status write(std::string_view bytes) override {
         m_text.append(bytes);
         return {};
     }
     const std::string& text() const { return m_text; }
 
-private:
+  private:
     std::string m_text;
 };
 

@@ -69,13 +69,16 @@ std::string strip_ends(std::string_view text, std::string_view chars) {
 
 }  // namespace
 
-std::string trim_crlf(std::string_view text) { return trim(strip_ends(text, "\r\n")); }
+std::string trim_crlf(std::string_view text) {
+    return trim(strip_ends(text, "\r\n"));
+}
 
 std::string trim_null(std::string_view text) {
     return trim(strip_ends(text, std::string_view("\0", 1)));
 }
 
-std::optional<std::string> get_field(std::string_view text, long number, std::string_view separator) {
+std::optional<std::string> get_field(std::string_view text, long number,
+                                     std::string_view separator) {
     if (trim(text).empty() || number <= 0) return std::nullopt;
     std::string sep(separator);
     if (sep != " " && sep != "\t") {
@@ -84,9 +87,12 @@ std::optional<std::string> get_field(std::string_view text, long number, std::st
         if (sep.empty()) return std::nullopt;
         std::size_t len = 1;
         const auto lead = static_cast<unsigned char>(sep[0]);
-        if (lead >= 0xF0) len = 4;
-        else if (lead >= 0xE0) len = 3;
-        else if (lead >= 0xC0) len = 2;
+        if (lead >= 0xF0)
+            len = 4;
+        else if (lead >= 0xE0)
+            len = 3;
+        else if (lead >= 0xC0)
+            len = 2;
         if (sep.size() != len) return std::nullopt;
     }
     std::size_t start = 0;
@@ -123,6 +129,8 @@ bool icontains_ascii(std::string_view haystack, std::string_view needle) {
     return to_upper_ascii(haystack).find(to_upper_ascii(needle)) != std::string::npos;
 }
 
-std::string version_text() { return std::string("Ver\xEF\xBC\x9A ") + kVersionString; }
+std::string version_text() {
+    return std::string("Ver\xEF\xBC\x9A ") + kVersionString;
+}
 
 }  // namespace vlt

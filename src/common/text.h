@@ -29,7 +29,8 @@ std::string trim_null(std::string_view text);
 // The trimmed 1-based field `number` of `text` split at `separator` (a space,
 // a tab, or one character once trimmed). nullopt when there is no such field
 // (the NUL text of the original helper); an empty string for an empty field.
-std::optional<std::string> get_field(std::string_view text, long number, std::string_view separator);
+std::optional<std::string> get_field(std::string_view text, long number,
+                                     std::string_view separator);
 
 std::string to_upper_ascii(std::string_view text);
 bool iequals_ascii(std::string_view a, std::string_view b);

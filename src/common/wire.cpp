@@ -36,10 +36,17 @@ std::optional<std::string> envelope_address_fault(std::string_view address) {
     std::string shown;
     for (char c : address) {
         switch (c) {
-            case '\r': shown += "\\r"; break;
-            case '\n': shown += "\\n"; break;
-            case '\0': shown += "\\0"; break;
-            default: shown += c;
+            case '\r':
+                shown += "\\r";
+                break;
+            case '\n':
+                shown += "\\n";
+                break;
+            case '\0':
+                shown += "\\0";
+                break;
+            default:
+                shown += c;
         }
     }
     return shown;

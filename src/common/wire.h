@@ -30,13 +30,13 @@ std::string server_text_for_log(std::string_view bytes);
 // message is assumed to start at the beginning of a line; a line split across
 // two writes is handled.
 class DotStuffingSink final : public ByteSink {
-public:
+  public:
     explicit DotStuffingSink(ByteSink& inner) : m_inner(inner) {}
     Status write(std::string_view bytes) override;
     // True when the octets written so far end a line (or nothing was written).
     bool at_line_start() const { return m_at_line_start; }
 
-private:
+  private:
     ByteSink& m_inner;
     bool m_at_line_start = true;
 };

@@ -61,7 +61,8 @@ Status converse(const PopRequest& r, net::SocketSession& session, bool& malforme
             std::this_thread::sleep_for(std::chrono::milliseconds(5000));
         }
         // A retry that succeeds leaves no second entry in the transcript.
-        VLT_TRY(session.command(net::CommandId::PopPass, pass, net::TranscriptEntry::OnlyOnFailure));
+        VLT_TRY(
+            session.command(net::CommandId::PopPass, pass, net::TranscriptEntry::OnlyOnFailure));
     }
     VLT_TRY_ASSIGN(stat, session.command(net::CommandId::PopStat, "STAT"));
     if (Status counted = check_stat(stat); !counted.ok()) {

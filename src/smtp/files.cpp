@@ -17,13 +17,14 @@ namespace {
 
 bool is_hidden(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
-    const std::string_view name =
-        slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+    const std::string_view name = slash == std::string::npos
+                                      ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
     return !name.empty() && name.front() == '.';
 }
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd() {
         if (m_fd >= 0) ::close(m_fd);
@@ -37,7 +38,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int m_fd;
 };
 

@@ -15,12 +15,13 @@
 namespace vlt::app::testing {
 
 class RecordingWindows final : public ui::Windows {
-public:
+  public:
     void show_message(std::string_view text, bool wide) override {
         shown.emplace_back(text);
         wide_flags.push_back(wide);
     }
-    ui::FormOutcome edit_params(ui::ParamFields& fields, const ui::ParamWindowOptions& options) override {
+    ui::FormOutcome edit_params(ui::ParamFields& fields,
+                                const ui::ParamWindowOptions& options) override {
         ++param_windows;
         countdown = options.countdown;
         if (param_answer) {
@@ -50,7 +51,7 @@ public:
 };
 
 class RunFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder = std::filesystem::temp_directory_path() /
                  ("vlt_app_" + std::to_string(::getpid()) + "_" +

@@ -25,7 +25,8 @@ Parsed parse(std::string_view text) {
 }
 
 TEST(CommandLine, SettingsItemsFillTheServerSlots) {
-    const Parsed p = parse("--conf,  smtp.example.com , 25, me@example.com, pop.example.com, , user, pass");
+    const Parsed p =
+        parse("--conf,  smtp.example.com , 25, me@example.com, pop.example.com, , user, pass");
     EXPECT_TRUE(p.flags.conf_mode);
     EXPECT_FALSE(p.flags.use_smtp_auth);
     EXPECT_EQ(p.params[kArgSmtpServer], "smtp.example.com");
@@ -72,12 +73,13 @@ TEST_P(Flags, Recognised) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Flags,
-    ::testing::Values(FlagCase{"xcnf", "--xcnf, s, 25, f, , , u, p", false, true, false, ""},
-                      FlagCase{"info", "--info", false, false, true, "--info"},
-                      FlagCase{"capital_conf_is_a_recipient", "--CONF, a", false, false, false, "--CONF"},
-                      FlagCase{"full_width_flag", "－－ｃｏｎｆ, s, 25, f, p, , u, p", true, false, false, ""},
-                      FlagCase{"later_position_is_a_value", "a@b, --conf, s, m", false, false, false, "a@b"},
-                      FlagCase{"quoted_flag", "'--info'", false, false, true, "--info"}),
+    ::testing::Values(
+        FlagCase{"xcnf", "--xcnf, s, 25, f, , , u, p", false, true, false, ""},
+        FlagCase{"info", "--info", false, false, true, "--info"},
+        FlagCase{"capital_conf_is_a_recipient", "--CONF, a", false, false, false, "--CONF"},
+        FlagCase{"full_width_flag", "－－ｃｏｎｆ, s, 25, f, p, , u, p", true, false, false, ""},
+        FlagCase{"later_position_is_a_value", "a@b, --conf, s, m", false, false, false, "a@b"},
+        FlagCase{"quoted_flag", "'--info'", false, false, true, "--info"}),
     [](const auto& info) { return info.param.name; });
 
 struct QuoteCase {
@@ -93,15 +95,15 @@ TEST_P(Quotes, Stripped) {
     EXPECT_EQ(p.params[kSubject], GetParam().subject);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Quotes,
-                         ::testing::Values(QuoteCase{"two_apostrophes", "''", ""},
-                                           QuoteCase{"two_double_quotes", "\"\"", ""},
-                                           QuoteCase{"full_width_quotes", "＂＂", ""},
-                                           QuoteCase{"enclosed", "'x'", "x"},
-                                           QuoteCase{"inner_quotes_kept", "\"a \"b\" c\"", "a \"b\" c"},
-                                           QuoteCase{"leading_only", "'x", "'x"},
-                                           QuoteCase{"single_quote_char", "'", "'"}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Quotes,
+    ::testing::Values(QuoteCase{"two_apostrophes", "''", ""},
+                      QuoteCase{"two_double_quotes", "\"\"", ""},
+                      QuoteCase{"full_width_quotes", "＂＂", ""}, QuoteCase{"enclosed", "'x'", "x"},
+                      QuoteCase{"inner_quotes_kept", "\"a \"b\" c\"", "a \"b\" c"},
+                      QuoteCase{"leading_only", "'x", "'x"},
+                      QuoteCase{"single_quote_char", "'", "'"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, CommasAndItems) {
     // A trailing comma adds no item; adjacent commas give an empty item.
@@ -142,11 +144,8 @@ TEST(CommandLine, HugeInputIsHandledWhole) {
 
 TEST(EnvOptions, Aliases) {
     std::map<std::string, std::string> vars = {
-        {"FROM_NAME", " \"山田 太郎\" "},
-        {"TO_ALIAS", "Team A"},
-        {"CC_ALIAS", "漢字"},
-        {"REPLY_TO", "'ｒｅｐｌｙ＠ｘ．ｊｐ'"},
-        {"DEBUG_MODE", " protocol "},
+        {"FROM_NAME", " \"山田 太郎\" "},       {"TO_ALIAS", "Team A"},       {"CC_ALIAS", "漢字"},
+        {"REPLY_TO", "'ｒｅｐｌｙ＠ｘ．ｊｐ'"}, {"DEBUG_MODE", " protocol "},
     };
     LogWriter log("/nonexistent-vlt-folder", "t");
     ErrorReport report(log);

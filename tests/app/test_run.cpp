@@ -19,7 +19,8 @@ TEST(Usage, ExactText) {
         "\r\n"
         "     ・フラグ　\t= 設定および 認証方式 ,情報表示を指示するフラグ　\r\n" +
         std::string(35, ' ') + "--conf (POP before SMTP)  または  --xcnf (SMTP AUTH)\r\n" +
-        std::string(35, ' ') + "--info\r\n"
+        std::string(35, ' ') +
+        "--info\r\n"
         "       SMTPSRV \t= SMTPサーバ (IPアドレス or ホスト名)\r\n"
         "       SMTPPORT\t= SMTPポート (通常 25 or 587)\r\n"
         "       FROM    \t= 送信元メールアドレス\r\n"
@@ -42,7 +43,8 @@ TEST_F(RunFlow, BlankCommandLineShowsUsageAndFails) {
     EXPECT_TRUE(windows.wide_flags[0]);
     EXPECT_EQ(windows.shown[0], usage_text("vellumtide") + "\r\n\r\n(C) The Vellumtide project");
     EXPECT_EQ(reports, std::vector<std::string>{"パラメータの指定に誤りがあります "});
-    EXPECT_NE(read("vellumtideERR1.log").find("パラメータの指定に誤りがあります \r\n"), std::string::npos);
+    EXPECT_NE(read("vellumtideERR1.log").find("パラメータの指定に誤りがあります \r\n"),
+              std::string::npos);
 }
 
 TEST_F(RunFlow, HelpAndVersion) {
@@ -73,8 +75,8 @@ TEST_F(RunFlow, ConfWithoutPopServerAsksAndReports) {
     EXPECT_EQ(reports, std::vector<std::string>{"パラメータが不足しています。"});
     EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat"));
 
-    windows.settings_answer = ui::SettingsFields{"smtp.example.com", "25", "me@example.com",
-                                                 "pop.example.com", "", "user", "secret"};
+    windows.settings_answer = ui::SettingsFields{
+        "smtp.example.com", "25", "me@example.com", "pop.example.com", "", "user", "secret"};
     EXPECT_EQ(run_with("--conf, smtp.example.com, 25, me@example.com, , , user, secret"), 0);
     EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
 }
@@ -86,7 +88,8 @@ TEST_F(RunFlow, XcnfWithoutPopServerStoresAtOnce) {
 
 TEST_F(RunFlow, RefusesValuesThatWouldBreakTheFile) {
     EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p\tq"), 1);
-    EXPECT_EQ(reports, std::vector<std::string>{"設定値に使用できない文字が含まれています。(MAIL_PASSWD:)"});
+    EXPECT_EQ(reports,
+              std::vector<std::string>{"設定値に使用できない文字が含まれています。(MAIL_PASSWD:)"});
     EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat"));
 }
 
@@ -101,8 +104,9 @@ TEST_F(RunFlow, EncryptionSetting) {
 
 TEST_F(RunFlow, SendingWithoutSettings) {
     EXPECT_EQ(run_with("to@example.com, , 件名, 本文"), 1);
-    EXPECT_EQ(reports, (std::vector<std::string>{"サーバ情報の設定がされていません。",
-                                                 "サーバ情報等の初期設定パラメータを取得できませんでした。"}));
+    EXPECT_EQ(reports, (std::vector<std::string>{
+                           "サーバ情報の設定がされていません。",
+                           "サーバ情報等の初期設定パラメータを取得できませんでした。"}));
 }
 
 TEST_F(RunFlow, MissingFieldsAskThenReport) {
@@ -114,9 +118,10 @@ TEST_F(RunFlow, MissingFieldsAskThenReport) {
 
     windows.param_outcome = ui::FormOutcome::TimedOut;
     EXPECT_EQ(run_with("to@example.com, , , body"), 1);
-    EXPECT_EQ(reports, (std::vector<std::string>{
-                           "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。",
-                           "パラメータが不足しています。"}));
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{
+                  "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。",
+                  "パラメータが不足しています。"}));
 }
 
 TEST_F(RunFlow, EnvelopeFaultsStopBeforeAnyConnection) {
@@ -135,8 +140,22 @@ TEST_F(RunFlow, UnreadableAttachmentFailsBeforeAnyConnection) {
     ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
     write("secret.bin", "data");
     std::filesystem::permissions(folder / "secret.bin", std::filesystem::perms::none);
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads any file";
-    EXPECT_EQ(run_with("to@example.com, , s, body, " + path("secret.bin")), 1);
+    // Root reads any file: run as an ordinary user, who may still read the settings.
+    const bool as_root = ::geteuid() == 0;
+    if (as_root) {
+        namespace fs = std::filesystem;
+        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+        fs::permissions(folder / "vlt.sysdat",
+                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    const int status = run_with("to@example.com, , s, body, " + path("secret.bin"));
+    if (as_root) {
+        ASSERT_EQ(::seteuid(0), 0);
+    }
+    EXPECT_EQ(status, 1);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].rfind("AttachFileERR:エラー番号 :70", 0), 0u) << reports[0];
 }

@@ -27,7 +27,8 @@ ServerSettings sample(bool smtp_auth) {
 bool same(const ServerSettings& a, const ServerSettings& b) {
     return a.use_smtp_auth == b.use_smtp_auth && a.smtp_server == b.smtp_server &&
            a.smtp_port == b.smtp_port && a.from == b.from && a.pop_server == b.pop_server &&
-           a.pop_port == b.pop_port && a.user == b.user && a.password == b.password && a.tls == b.tls;
+           a.pop_port == b.pop_port && a.user == b.user && a.password == b.password &&
+           a.tls == b.tls;
 }
 
 TEST(Crypt, EveryKeyLetterRoundTrips) {

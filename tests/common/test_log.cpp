@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class LogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
                 ("vlt_log_" + std::to_string(::getpid()) + "_" +

@@ -48,20 +48,22 @@ TEST_P(GetField, Splits) {
     EXPECT_EQ(get_field(c.text, c.number, c.separator), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, GetField,
-    ::testing::Values(FieldCase{"second", "a, b ,c", 2, ",", "b"},
-                      FieldCase{"beyond", "a, b ,c", 4, ",", std::nullopt},
-                      FieldCase{"zero", "a, b ,c", 0, ",", std::nullopt},
-                      FieldCase{"empty_field", "a,,c", 2, ",", ""},
-                      FieldCase{"trailing_comma", "a,", 2, ",", std::nullopt},
-                      FieldCase{"blank_separator", "AUTH  PLAIN", 2, " ", ""},
-                      FieldCase{"wide_separator", "a，b", 2, "，", "b"},
-                      FieldCase{"two_char_separator", "a,b", 1, ",,", std::nullopt},
-                      FieldCase{"blank_text", "   ", 1, ",", std::nullopt}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, GetField,
+                         ::testing::Values(FieldCase{"second", "a, b ,c", 2, ",", "b"},
+                                           FieldCase{"beyond", "a, b ,c", 4, ",", std::nullopt},
+                                           FieldCase{"zero", "a, b ,c", 0, ",", std::nullopt},
+                                           FieldCase{"empty_field", "a,,c", 2, ",", ""},
+                                           FieldCase{"trailing_comma", "a,", 2, ",", std::nullopt},
+                                           FieldCase{"blank_separator", "AUTH  PLAIN", 2, " ", ""},
+                                           FieldCase{"wide_separator", "a，b", 2, "，", "b"},
+                                           FieldCase{"two_char_separator", "a,b", 1, ",,",
+                                                     std::nullopt},
+                                           FieldCase{"blank_text", "   ", 1, ",", std::nullopt}),
+                         [](const auto& info) { return info.param.name; });
 
-TEST(Text, VersionText) { EXPECT_EQ(version_text(), "Ver： 0.3.43"); }
+TEST(Text, VersionText) {
+    EXPECT_EQ(version_text(), "Ver： 0.3.43");
+}
 
 TEST(Wire, NormalizesBareLineEnds) {
     EXPECT_EQ(normalize_crlf("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd");
@@ -102,14 +104,13 @@ TEST_P(DotStuffing, DoublesLeadingDots) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DotStuffing,
-    ::testing::Values(
-        StuffCase{"lone_dot", {"a\r\n.\r\nb\r\n"}, "a\r\n..\r\nb\r\n"},
-        StuffCase{"two_dots", {"..\r\n"}, "...\r\n"},
-        StuffCase{"dot_text", {"x\r\n.text\r\n"}, "x\r\n..text\r\n"},
-        StuffCase{"inner_dot", {"a.b\r\n"}, "a.b\r\n"},
-        StuffCase{"split_before_dot", {"a\r\n", ".b\r\n"}, "a\r\n..b\r\n"},
-        StuffCase{"split_inside_crlf", {"a\r", "\n.\r\n"}, "a\r\n..\r\n"},
-        StuffCase{"three_lines", {".\r\n.\r\n.\r\n"}, "..\r\n..\r\n..\r\n"}),
+    ::testing::Values(StuffCase{"lone_dot", {"a\r\n.\r\nb\r\n"}, "a\r\n..\r\nb\r\n"},
+                      StuffCase{"two_dots", {"..\r\n"}, "...\r\n"},
+                      StuffCase{"dot_text", {"x\r\n.text\r\n"}, "x\r\n..text\r\n"},
+                      StuffCase{"inner_dot", {"a.b\r\n"}, "a.b\r\n"},
+                      StuffCase{"split_before_dot", {"a\r\n", ".b\r\n"}, "a\r\n..b\r\n"},
+                      StuffCase{"split_inside_crlf", {"a\r", "\n.\r\n"}, "a\r\n..\r\n"},
+                      StuffCase{"three_lines", {".\r\n.\r\n.\r\n"}, "..\r\n..\r\n..\r\n"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
