@@ -74,12 +74,21 @@ std::string base64_encode_line(std::string_view bytes) {
 }
 
 std::string base64_encode(std::string_view bytes) {
+    std::string out;
+    base64_encode(bytes, out);
+    return out;
+}
+
+void base64_encode(std::string_view bytes, std::string& out) {
     const std::size_t chars = encoded_chars(bytes.size());
-    if (chars <= kLineChars) return base64_encode_line(bytes);
+    if (chars <= kLineChars) {
+        out = base64_encode_line(bytes);
+        return;
+    }
 
     // Longer than one line: every full line of 76 characters ends in CR LF,
     // the last one included.
-    std::string out(chars + 2 * (chars / kLineChars), '\0');
+    out.resize(chars + 2 * (chars / kLineChars));
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t left = bytes.size();
     char* w = out.data();
@@ -97,7 +106,6 @@ std::string base64_encode(std::string_view bytes) {
         *w++ = '\r';
         *w++ = '\n';
     }
-    return out;
 }
 
 std::string base64_decode(std::string_view text) {

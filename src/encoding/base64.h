@@ -13,6 +13,9 @@ namespace vlt::encoding {
 
 // Bytes to Base64 text with the line breaks above.
 std::string base64_encode(std::string_view bytes);
+// The same into `out`, reusing its storage (no fresh allocation when it is
+// already large enough).
+void base64_encode(std::string_view bytes, std::string& out);
 // Bytes to Base64 text as one line (used for AUTH credentials).
 std::string base64_encode_line(std::string_view bytes);
 // Text to bytes: every CR LF pair and every "=" removed first; characters
