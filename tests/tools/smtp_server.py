@@ -5,7 +5,8 @@ It writes every message it accepts to OUTDIR as NNN.eml (the octets after DATA,
 with the envelope in NNN.json), prints "READY <port>" once it listens, and stops
 by itself after --lifetime seconds or on SIGTERM.
 
-Options choose the authentication (required AUTH PLAIN/LOGIN with one user)
+Options choose the authentication (required AUTH PLAIN/LOGIN with one user,
+optionally offering only one of the two)
 and encryption (STARTTLS, with AUTH offered only after it, or implicit TLS).
 """
 import argparse
@@ -45,7 +46,9 @@ def make_authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         if isinstance(auth_data, LoginPassword):
             ok = auth_data.login == user.encode() and auth_data.password == password.encode()
-            return AuthResult(success=ok)
+            # handled=False lets aiosmtpd answer a failure with 535; a failure
+            # marked handled would get no answer at all.
+            return AuthResult(success=ok, handled=False)
         return AuthResult(success=False, handled=False)
     return authenticate
 
@@ -60,13 +63,16 @@ def main():
     p.add_argument("--tls", choices=["none", "starttls", "ssl"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
+    p.add_argument("--exclude-auth", action="append", default=[],
+                   help="an AUTH mechanism not to offer (PLAIN, LOGIN); may be repeated")
     p.add_argument("--lifetime", type=float, default=120)
     a = p.parse_args()
 
     kwargs = {}
     if a.user:
         kwargs.update(authenticator=make_authenticator(a.user, a.password), auth_required=True,
-                      auth_require_tls=(a.tls == "starttls"))
+                      auth_require_tls=(a.tls == "starttls"),
+                      auth_exclude_mechanism=a.exclude_auth)
     if a.tls != "none":
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(a.cert, a.key)

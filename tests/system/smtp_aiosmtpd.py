@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""Delivery through a real SMTP server: aiosmtpd with AUTH required, the
+message read back with Python's email package."""
+import base64
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import vltsys  # noqa: E402
+from vltsys import check, check_equal  # noqa: E402
+
+USER = "mailuser"
+PASSWORD = "pa55-w0rd"
+SUBJECT = "夜間バッチ報告（ｶﾀｶﾅ）"
+BODY = "各位\n\n本日の処理結果を添付します。\n.\n..二つの点\n以上\n"
+ATTACHMENT_NAME = "報告書.pdf"
+ATTACHMENT_BYTES = bytes(range(256)) * 40 + b"\r\n.\r\n" + os.urandom(3001)
+
+
+def write_inputs(root):
+    body = os.path.join(root, "本文.txt")
+    with open(body, "w", encoding="utf-8") as f:
+        f.write(BODY)
+    attachment = os.path.join(root, ATTACHMENT_NAME)
+    with open(attachment, "wb") as f:
+        f.write(ATTACHMENT_BYTES)
+    return body, attachment
+
+
+def deliver_with(exclude_auth, expected_method):
+    def case(root):
+        with vltsys.SmtpServer(root, USER, PASSWORD, exclude_auth=exclude_auth) as server:
+            home = vltsys.Home(root)
+            home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s"
+                       % (server.port, USER, PASSWORD))
+            body, attachment = write_inputs(root)
+            done = home.run("to@example.com, cc1@example.com，cc2@example.com, %s, %s, %s"
+                            % (SUBJECT, body, attachment),
+                            env={"FROM_NAME": "山田 太郎", "DEBUG_MODE": "protocol"})
+            check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
+            check_equal(home.error_entries(), [], "error log")
+            messages = server.messages()
+            check_equal(len(messages), 1, "messages received")
+            envelope, raw = messages[0]
+            check_equal(envelope["mail_from"], "sender@example.com", "envelope sender")
+            check_equal(envelope["rcpt_tos"],
+                        ["to@example.com", "cc1@example.com", "cc2@example.com"], "recipients")
+
+            msg = vltsys.parse(raw)
+            # Half-width katakana arrive widened.
+            check_equal(msg["Subject"], "夜間バッチ報告（カタカナ）", "Subject")
+            check_equal(msg["From"].addresses[0].display_name, "山田 太郎", "From display name")
+            check_equal(msg["From"].addresses[0].addr_spec, "sender@example.com", "From address")
+            check_equal(msg["To"], "to@example.com", "To")
+            check_equal([a.addr_spec for a in msg["Cc"].addresses],
+                        ["cc1@example.com", "cc2@example.com"], "Cc")
+            check(raw.isascii(), "the message is 7-bit")
+            text = msg.get_body(preferencelist=("plain",))
+            check_equal(text.get_content_charset(), "iso-2022-jp", "charset")
+            check_equal(text.get_content().replace("\r\n", "\n").rstrip("\n"), BODY.rstrip("\n"),
+                        "body")
+            attachments = list(msg.iter_attachments())
+            check_equal(len(attachments), 1, "attachments")
+            check_equal(attachments[0].get_filename(), ATTACHMENT_NAME, "attachment name")
+            check(attachments[0].get_payload(decode=True) == ATTACHMENT_BYTES, "attachment bytes")
+
+            check(home.has_log("Scrivlane"), "message log written")
+            check("Subject: " in home.log("Scrivlane"), "message log holds the header")
+            transcript = home.log("ScrivlaneProtocol")
+            check(">> AUTH %s\r\n" % expected_method in transcript, "AUTH %s used" % expected_method)
+            check(PASSWORD not in transcript, "password kept out of the transcript")
+            secret = base64.b64encode(("%s\0%s\0%s" % (USER, USER, PASSWORD)).encode()).decode()
+            check(secret not in transcript, "credentials kept out of the transcript")
+            check(base64.b64encode(PASSWORD.encode()).decode() not in transcript,
+                  "password kept out of the transcript (base64)")
+    return case
+
+
+def wrong_password(root):
+    with vltsys.SmtpServer(root, USER, PASSWORD) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, wrong" % (server.port, USER))
+        done = home.run("to@example.com, , subject, body")
+        check_equal(done.returncode, 1, "exit status")
+        entries = home.error_entries()
+        check_equal(len(entries), 3, "error log entries %r" % entries)
+        check_equal(entries[0], "WinSockCmdSend: AUTH コマンド：サーバにコマンドを拒否されました。",
+                    "first report")
+        check(entries[1].startswith("WinSockCmdSend:  (535 "), "second report quotes the reply")
+        check_equal(entries[2], vltsys.SEND_FAILED, "last report")
+        check_equal(server.messages(), [], "messages received")
+        check(not home.has_log("Scrivlane"), "no message log")
+
+
+def refused_recipient_sends_nothing(root):
+    # aiosmtpd refuses a recipient that is not an address; the run stops there.
+    with vltsys.SmtpServer(root, USER, PASSWORD) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s"
+                   % (server.port, USER, PASSWORD))
+        done = home.run("to@example.com, @@, subject, body")
+        check_equal(done.returncode, 1, "exit status")
+        entries = home.error_entries()
+        check_equal(entries[0], "WinSockCmdSend: RCPT TO コマンド：サーバにコマンドを拒否されました。",
+                    "first report (%r)" % entries)
+        check_equal(entries[-1], vltsys.SEND_FAILED, "last report")
+        check_equal(server.messages(), [], "messages received")
+
+
+if __name__ == "__main__":
+    vltsys.require(os.access(vltsys.PROGRAM, os.X_OK), "no program at " + vltsys.PROGRAM)
+    try:
+        import aiosmtpd  # noqa: F401
+    except ImportError:
+        vltsys.require(False, "python3-aiosmtpd is not installed")
+    sys.exit(vltsys.run_cases([
+        ("aiosmtpd: AUTH PLAIN, Japanese message with attachment", deliver_with([], "PLAIN")),
+        ("aiosmtpd: AUTH LOGIN only", deliver_with(["PLAIN"], "LOGIN")),
+        ("aiosmtpd: wrong password", wrong_password),
+        ("aiosmtpd: refused recipient", refused_recipient_sends_nothing),
+    ]))

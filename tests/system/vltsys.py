@@ -1,0 +1,335 @@
+"""Helpers for the end-to-end tests: the program under test, real servers on
+loopback (aiosmtpd through tests/tools/smtp_server.py, Dovecot POP3 with a
+configuration of its own), test certificates made with the openssl command,
+and a small case runner that prints "N passed, N failed".
+
+Every server is started with a bounded lifetime and stopped when its `with`
+block ends, also when a check fails.
+"""
+import contextlib
+import email
+import email.policy
+import json
+import os
+import pwd
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+ENTRY_START = re.compile(r" \d{4}/\d\d/\d\d \d\d:\d\d:\d\d \*\*\* ")
+SKIP = 77  # CTest counts this exit status as skipped
+
+SOURCE_DIR = os.environ.get("VLT_SOURCE_DIR") or os.path.abspath(
+    os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD_DIR = os.environ.get("VLT_BUILD_DIR") or os.path.join(SOURCE_DIR, "build")
+PROGRAM = os.path.join(BUILD_DIR, "vellumtide")
+SMTP_SERVER = os.path.join(SOURCE_DIR, "tests", "tools", "smtp_server.py")
+DOVECOT = "/usr/sbin/dovecot"
+PYTHON = "/usr/bin/python3"
+
+LOGIN_FAILED = "正しいユーザあるいはパスワードではありません。認証に失敗しました。"
+SEND_FAILED = "メール送信に失敗しました。"
+TLS_FAILED = "TLS 接続を確立できませんでした: "
+NO_STARTTLS = "サーバが STARTTLS に対応していません。"
+
+
+def require(condition, why):
+    """Ends the script as skipped when a tool it needs is missing."""
+    if not condition:
+        print("skipped: " + why)
+        sys.exit(SKIP)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(predicate, timeout, what):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise AssertionError("%s: expected %r, got %r" % (what, expected, actual))
+
+
+class Home:
+    """A temporary program folder with the settings and logs of one case."""
+
+    def __init__(self, root):
+        self.path = tempfile.mkdtemp(prefix="home-", dir=root)
+
+    def run(self, text, env=None, timeout=60):
+        """Runs the program with `text` split at blanks, as a shell would."""
+        full_env = {k: v for k, v in os.environ.items()
+                    if k not in ("FROM_NAME", "TO_ALIAS", "CC_ALIAS", "REPLY_TO", "DEBUG_MODE")}
+        full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
+        full_env.pop("DISPLAY", None)
+        full_env.update(env or {})
+        return subprocess.run([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout)
+
+    def store(self, text, env=None):
+        done = self.run(text, env)
+        check_equal(done.returncode, 0, "exit status storing the settings (%s)" % self.log("vellumtideERR"))
+
+    def log(self, prefix):
+        path = os.path.join(self.path, prefix + "1.log")
+        if not os.path.exists(path):
+            return ""
+        with open(path, encoding="utf-8", errors="replace", newline="") as f:
+            return f.read()
+
+    def has_log(self, prefix):
+        return os.path.exists(os.path.join(self.path, prefix + "1.log"))
+
+    def error_entries(self):
+        """The texts of the error log's entries (one per report); an entry
+        may hold line breaks of its own."""
+        entries = []
+        blocks = self.log("vellumtideERR").split("\r\n")
+        if blocks and blocks[-1] == "":
+            blocks.pop()
+        for block in blocks:
+            if ENTRY_START.match(block):
+                entries.append(block.split(" *** ", 1)[1])
+            elif entries:
+                entries[-1] += "\r\n" + block
+        return entries
+
+
+class SmtpServer:
+    """aiosmtpd on a loopback port (tests/tools/smtp_server.py)."""
+
+    def __init__(self, root, user="", password="", tls="none", cert=None, key=None,
+                 exclude_auth=(), lifetime=60):
+        self.outdir = tempfile.mkdtemp(prefix="smtp-", dir=root)
+        args = [PYTHON, SMTP_SERVER, "--outdir", self.outdir, "--lifetime", str(lifetime),
+                "--tls", tls]
+        if user:
+            args += ["--user", user, "--password", password]
+        if cert:
+            args += ["--cert", cert, "--key", key]
+        for mechanism in exclude_auth:
+            args += ["--exclude-auth", mechanism]
+        self.log_path = os.path.join(self.outdir, "server.log")
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE,
+                                     stderr=open(self.log_path, "wb"), text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("READY "):
+            self.stop()
+            raise AssertionError("aiosmtpd did not start: %r %s" % (line, self.server_log()))
+        self.port = int(line.split()[1])
+
+    def server_log(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def messages(self):
+        """The received messages as (envelope, raw bytes) in order."""
+        out = []
+        n = 1
+        while os.path.exists(os.path.join(self.outdir, "%03d.eml" % n)):
+            base = os.path.join(self.outdir, "%03d" % n)
+            with open(base + ".json") as f:
+                envelope = json.load(f)
+            with open(base + ".eml", "rb") as f:
+                out.append((envelope, f.read()))
+            n += 1
+        return out
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class Dovecot:
+    """A Dovecot POP3 server with a configuration of its own in `root`, one
+    user with a plain-text password, maildir mail, logging to a file."""
+
+    def __init__(self, root, user, password, ssl="no", cert=None, key=None, lifetime=60):
+        self.dir = tempfile.mkdtemp(prefix="dovecot-", dir=root)
+        # The login processes run as an unprivileged user and must reach the
+        # sockets under base_dir.
+        os.chmod(self.dir, 0o755)
+        self.port = free_port()
+        self.pop3s_port = free_port() if ssl == "implicit" else 0
+        for sub in ("run", "state", "mail"):
+            os.makedirs(os.path.join(self.dir, sub), mode=0o755)
+        # Mail is accessed as Dovecot's own unprivileged user (root is refused).
+        owner = pwd.getpwnam("dovecot")
+        os.chown(os.path.join(self.dir, "mail"), owner.pw_uid, owner.pw_gid)
+        with open(os.path.join(self.dir, "passwd"), "w") as f:
+            f.write("%s:{PLAIN}%s:%d:%d::%s/mail/%s\n"
+                    % (user, password, owner.pw_uid, owner.pw_gid, self.dir, user))
+        ssl_setting = {"no": "no", "starttls": "required", "implicit": "required"}[ssl]
+        lines = [
+            "base_dir = %s/run" % self.dir,
+            "state_dir = %s/state" % self.dir,
+            "log_path = %s/dovecot.log" % self.dir,
+            "protocols = pop3",
+            "listen = 127.0.0.1",
+            "ssl = %s" % ssl_setting,
+            "disable_plaintext_auth = no",
+            "auth_mechanisms = plain",
+            "auth_failure_delay = 0",
+            "first_valid_uid = %d" % owner.pw_uid,
+            "mail_location = maildir:%s/mail/%%u" % self.dir,
+            "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN %s/passwd\n}" % self.dir,
+            "userdb {\n  driver = passwd-file\n  args = %s/passwd\n}" % self.dir,
+            "service pop3-login {\n  chroot =\n"
+            "  inet_listener pop3 {\n    address = 127.0.0.1\n    port = %d\n  }\n"
+            "  inet_listener pop3s {\n    address = 127.0.0.1\n    port = %d\n    ssl = yes\n  }\n"
+            "}" % (self.port if ssl != "implicit" else 0, self.pop3s_port),
+        ]
+        if ssl != "no":
+            lines += ["ssl_cert = <%s" % cert, "ssl_key = <%s" % key]
+        self.conf = os.path.join(self.dir, "dovecot.conf")
+        with open(self.conf, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self.proc = subprocess.Popen([DOVECOT, "-F", "-c", self.conf],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.deadline = time.monotonic() + lifetime
+        self.listen_port = self.pop3s_port if ssl == "implicit" else self.port
+        try:
+            wait_for(self._listening, 15, "Dovecot to listen")
+        except AssertionError:
+            self.stop()
+            raise AssertionError("Dovecot did not start: " + self.server_log())
+
+    def _listening(self):
+        if self.proc.poll() is not None:
+            raise AssertionError("Dovecot ended: " + self.server_log())
+        with contextlib.suppress(OSError):
+            with socket.create_connection(("127.0.0.1", self.listen_port), 0.5):
+                return True
+        return False
+
+    def server_log(self):
+        text = ""
+        path = os.path.join(self.dir, "dovecot.log")
+        if os.path.exists(path):
+            with open(path, encoding="utf-8", errors="replace") as f:
+                text = f.read()
+        if self.proc.stderr is not None and self.proc.poll() is not None:
+            text += self.proc.stderr.read().decode("utf-8", "replace")
+        return text
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class Pki:
+    """A test CA and certificates made with the openssl command: `server` for
+    localhost and 127.0.0.1 signed by the CA, `other_host` for another name
+    signed by the CA, and `untrusted`, self-signed for localhost."""
+
+    def __init__(self, root):
+        self.dir = tempfile.mkdtemp(prefix="pki-", dir=root)
+        os.chmod(self.dir, 0o755)
+        self.ca = self._path("ca.pem")
+        self._openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                      "-nodes", "-keyout", self._path("ca.key"), "-out", self.ca, "-days", "2",
+                      "-subj", "/CN=Vellumtide Test CA",
+                      "-addext", "basicConstraints=critical,CA:TRUE",
+                      "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        self.server = self._signed("server", "localhost", "DNS:localhost,IP:127.0.0.1")
+        self.other_host = self._signed("other", "mail.other.test", "DNS:mail.other.test")
+        key, cert = self._path("untrusted.key"), self._path("untrusted.pem")
+        self._openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                      "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
+                      "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
+        self.untrusted = (cert, key)
+        for name in os.listdir(self.dir):
+            os.chmod(self._path(name), 0o644)
+
+    def _path(self, name):
+        return os.path.join(self.dir, name)
+
+    def _openssl(self, *args):
+        subprocess.run(["openssl"] + list(args), check=True, capture_output=True, timeout=60)
+
+    def _signed(self, name, common_name, alt_names):
+        key, csr, cert = self._path(name + ".key"), self._path(name + ".csr"), self._path(name + ".pem")
+        ext = self._path(name + ".ext")
+        with open(ext, "w") as f:
+            f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\n"
+                    "keyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n"
+                    % alt_names)
+        self._openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                      "-nodes", "-keyout", key, "-out", csr, "-subj", "/CN=" + common_name)
+        self._openssl("x509", "-req", "-in", csr, "-CA", self.ca, "-CAkey", self._path("ca.key"),
+                      "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", ext)
+        return (cert, key)
+
+
+def parse(raw):
+    return email.message_from_bytes(raw, policy=email.policy.default)
+
+
+def run_cases(cases):
+    """Runs each (name, function) in a fresh temporary folder; prints one line
+    per case and the closing count; returns the exit status."""
+    passed = failed = 0
+    started = time.monotonic()
+    for name, function in cases:
+        root = tempfile.mkdtemp(prefix="vlt-system-")
+        os.chmod(root, 0o755)
+        t0 = time.monotonic()
+        try:
+            function(root)
+        except Exception:  # a failed check or a broken server: report and go on
+            failed += 1
+            print("FAIL %s (%.1f s)" % (name, time.monotonic() - t0))
+            traceback.print_exc(file=sys.stdout)
+        else:
+            passed += 1
+            print("ok   %s (%.1f s)" % (name, time.monotonic() - t0))
+        finally:
+            shutil.rmtree(root, ignore_errors=True)
+        sys.stdout.flush()
+    print("%.1f s in all" % (time.monotonic() - started))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
