@@ -74,26 +74,6 @@ bool take_settings_from_params(RunContext& ctx) {
     return complete;
 }
 
-// A value with a line break, tab or NUL would break the settings file's lines.
-std::string unstorable_value_report(const ServerSettings& s) {
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"SMTP_SERVER:", &s.smtp_server},
-        {"SMTP_PORT:", &s.smtp_port},
-        {"FROM:", &s.from},
-        {"POP_SERVER:", &s.pop_server},
-        {"POP_PORT:", &s.pop_port},
-        {"MAIL_USER:", &s.user},
-        {"MAIL_PASSWD:", &s.password},
-        {"TLS:", &s.tls},
-    };
-    for (const auto& [key, value] : fields) {
-        if (value->find_first_of(std::string_view("\r\n\t\0", 4)) != std::string::npos) {
-            return std::string("設定値に使用できない文字が含まれています。(") + key + ")";
-        }
-    }
-    return {};
-}
-
 int settings_path(RunContext& ctx, const CommandLine& line) {
     ctx.settings.tls = line.tls;
     bool complete = take_settings_from_params(ctx);

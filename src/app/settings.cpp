@@ -1,7 +1,9 @@
 #include "app/settings.h"
 
+#include <array>
 #include <filesystem>
 #include <random>
+#include <type_traits>
 
 #include "common/error_text.h"
 #include "common/text.h"
@@ -105,6 +107,23 @@ std::string decode_settings_file(std::string_view file_text) {
     return text_of(unscramble(codes_of_bytes(raw)));
 }
 
+// The settings kept under a key of their own, in the order the file lists
+// them (the authentication style has its own line).
+template <typename Settings>
+auto stored_fields(Settings& s) {
+    using Text = std::conditional_t<std::is_const_v<Settings>, const std::string, std::string>;
+    return std::array<std::pair<const char*, Text*>, 8>{{
+        {"SMTP_SERVER:", &s.smtp_server},
+        {"SMTP_PORT:", &s.smtp_port},
+        {"FROM:", &s.from},
+        {"POP_SERVER:", &s.pop_server},
+        {"POP_PORT:", &s.pop_port},
+        {"MAIL_USER:", &s.user},
+        {"MAIL_PASSWD:", &s.password},
+        {"TLS:", &s.tls},
+    }};
+}
+
 }  // namespace
 
 SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
@@ -129,17 +148,7 @@ std::string settings_plain_text(const ServerSettings& s) {
     text += "SMTP_XCONF:\t";
     text += s.use_smtp_auth ? "TRUE" : "FALSE";
     text += "\r\n";
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"SMTP_SERVER:", &s.smtp_server},
-        {"SMTP_PORT:", &s.smtp_port},
-        {"FROM:", &s.from},
-        {"POP_SERVER:", &s.pop_server},
-        {"POP_PORT:", &s.pop_port},
-        {"MAIL_USER:", &s.user},
-        {"MAIL_PASSWD:", &s.password},
-        {"TLS:", &s.tls},
-    };
-    for (const auto& [key, value] : fields) {
+    for (const auto& [key, value] : stored_fields(s)) {
         if (value->empty()) continue;
         text += key;
         text += '\t';
@@ -165,24 +174,13 @@ void parse_settings_text(std::string_view text, ServerSettings& s) {
         if (colon == std::string::npos) continue;
         const std::string key = to_upper_ascii(trim(line.substr(0, colon + 1)));
         const std::string value = trim(line.substr(colon + 1));
-        if (key == "SMTP_XCONF:")
+        if (key == "SMTP_XCONF:") {
             s.use_smtp_auth = to_upper_ascii(value) == "TRUE";
-        else if (key == "SMTP_SERVER:")
-            s.smtp_server = value;
-        else if (key == "SMTP_PORT:")
-            s.smtp_port = value;
-        else if (key == "FROM:")
-            s.from = value;
-        else if (key == "POP_SERVER:")
-            s.pop_server = value;
-        else if (key == "POP_PORT:")
-            s.pop_port = value;
-        else if (key == "MAIL_USER:")
-            s.user = value;
-        else if (key == "MAIL_PASSWD:")
-            s.password = value;
-        else if (key == "TLS:")
-            s.tls = value;
+            continue;
+        }
+        for (const auto& [name, field] : stored_fields(s)) {
+            if (key == name) *field = value;
+        }
     }
 }
 
@@ -278,6 +276,15 @@ bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_vi
         return false;
     }
     return true;
+}
+
+std::string unstorable_value_report(const ServerSettings& s) {
+    for (const auto& [key, value] : stored_fields(s)) {
+        if (value->find_first_of(std::string_view("\r\n\t\0", 4)) != std::string::npos) {
+            return std::string("設定値に使用できない文字が含まれています。(") + key + ")";
+        }
+    }
+    return {};
 }
 
 std::string settings_display_text(const ServerSettings& s) {

@@ -64,6 +64,10 @@ bool load_settings(const SettingsPaths& paths, ServerSettings& s, std::string_vi
 bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
                    const ErrorReport& report, const std::function<unsigned()>& random = {});
 
+// The report for a value holding CR, LF, a tab or NUL, which would break the
+// file's lines; empty when every value can be stored.
+std::string unstorable_value_report(const ServerSettings& s);
+
 // The text shown for the stored settings.
 std::string settings_display_text(const ServerSettings& s);
 
