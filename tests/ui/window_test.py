@@ -7,14 +7,19 @@ countdown with its message line, the server information window on top, and
 the choice of mode. Screenshots of every window are saved as PNG files in the
 output folder so that a person can look at them.
 
-    window_test.py UI_DRIVER WM_CLOSE OUTPUT_FOLDER
+    window_test.py UI_DRIVER WM_CLOSE OUTPUT_FOLDER [PROGRAM]
+
+With PROGRAM (the vellumtide executable), a sending run lacking its subject is
+also driven through the re-entry window.
 
 Exits 77 (skipped) when Xvfb, xdotool, xwd or ImageMagick is missing.
 """
 
+import glob
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -404,6 +409,64 @@ def test_mode_choice(s):
     check(got["outcome"] == "Closed" and got["elapsed_ms"] < 1000, got)
 
 
+MISSING = "パラメータが不足しています。"
+NO_ANSWER = "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。"
+
+
+def closed_port():
+    """A loopback port nobody listens on: the run fails when it connects."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def test_program_run_goes_on_after_ok(s):
+    home = tempfile.mkdtemp(prefix="vlt-home-", dir=s.tmp)
+    env = dict(s.env, VELLUMTIDE_HOME=home)
+    stored = subprocess.run(
+        [s.program, f"--xcnf, 127.0.0.1, {closed_port()}, me@example.com, , , user, secret"],
+        env=dict(env, VELLUMTIDE_UI="none"), stdin=subprocess.DEVNULL, timeout=15)
+    check(stored.returncode == 0 and os.path.exists(os.path.join(home, "vlt.sysdat")),
+          "settings not stored")
+
+    def error_log():
+        text = ""
+        for path in sorted(glob.glob(os.path.join(home, "*1.log"))):
+            with open(path, encoding="utf-8", errors="replace") as log:
+                text += log.read()
+        return text
+
+    def send(action, extra_env=None):
+        for path in glob.glob(os.path.join(home, "*.log")):
+            os.remove(path)
+        run = subprocess.Popen([s.program, "to@example.com, , , 本文"],
+                               env=dict(env, **(extra_env or {})), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        s.running.append(run)
+        wid = s.window("Vellumtide")
+        action(wid)
+        try:
+            run.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise Failure("the run did not end")
+        return error_log()
+
+    def type_subject_and_ok(wid):
+        s.click_control(wid, PARAM["subject"])
+        s.type("件名")
+        s.click_control(wid, PARAM["ok"])
+
+    log = send(type_subject_and_ok)
+    check(log and MISSING not in log, f"the run did not go on after OK: {log!r}")
+
+    log = send(s.close_box)
+    check(MISSING in log and NO_ANSWER not in log, f"close box: {log!r}")
+
+    log = send(lambda wid: None, {"VELLUMTIDE_TEST_COUNTDOWN_MS": "1500"})
+    check(NO_ANSWER in log and MISSING in log and log.index(NO_ANSWER) < log.index(MISSING),
+          f"countdown: {log!r}")
+
+
 TESTS = [
     test_typed_fields_come_back_on_ok,
     test_typed_body_lines_end_with_crlf,
@@ -418,10 +481,11 @@ TESTS = [
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         print(__doc__)
         return 2
     driver, wm_close, out_dir = sys.argv[1:4]
+    program = sys.argv[4] if len(sys.argv) == 5 else None
     for tool in ("Xvfb", "xdotool", "xwd", "xwininfo", "convert", "timeout"):
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed")
@@ -430,7 +494,9 @@ def main():
     failures = 0
     with XServer() as server:
         s = Session(driver, wm_close, out_dir, server.display)
-        for test in TESTS:
+        s.program = program
+        tests = TESTS + ([test_program_run_goes_on_after_ok] if program else [])
+        for test in tests:
             started = time.monotonic()
             try:
                 test(s)
