@@ -10,12 +10,14 @@ int main(int argc, char** argv) {
     // error value, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    auto windows = vlt::ui::make_windows(vlt::ui::choose_mode());
+    const char* argv0 = argc > 0 ? argv[0] : nullptr;
+    const std::string exe_name = vlt::app::executable_name(argv0);
+    auto windows = vlt::ui::make_windows(vlt::ui::choose_mode(), exe_name);
     vlt::app::RunEnvironment env;
     env.argument_text = vlt::app::argument_text(argc, argv);
     env.env = vlt::app::environment_value;
-    env.program_folder = vlt::app::program_folder(argc > 0 ? argv[0] : nullptr);
-    env.exe_name = vlt::app::executable_name(argc > 0 ? argv[0] : nullptr);
+    env.program_folder = vlt::app::program_folder(argv0);
+    env.exe_name = exe_name;
     env.windows = windows.get();
 
     vlt::app::RunContext ctx(std::move(env));
