@@ -217,9 +217,11 @@ class Dovecot:
         self.conf = os.path.join(self.dir, "dovecot.conf")
         with open(self.conf, "w") as f:
             f.write("\n".join(lines) + "\n")
-        self.proc = subprocess.Popen([DOVECOT, "-F", "-c", self.conf],
+        # timeout(1) bounds the server's life even if this script is killed;
+        # it passes our SIGTERM on to the master process.
+        self.proc = subprocess.Popen(["timeout", "-k", "5", str(lifetime), DOVECOT, "-F", "-c",
+                                      self.conf],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.deadline = time.monotonic() + lifetime
         self.listen_port = self.pop3s_port if ssl == "implicit" else self.port
         try:
             wait_for(self._listening, 15, "Dovecot to listen")
