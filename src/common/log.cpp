@@ -57,6 +57,15 @@ Status LogWriter::write_error(std::string_view text) const {
     return append_line(m_error_prefix, line);
 }
 
+void write_log_or_warn(const LogWriter& log, std::string_view prefix, std::string_view text) {
+    Status written = log.write(prefix, text);
+    if (written.ok()) return;
+    std::string line = "vellumtide: log not written: ";
+    for (const auto& why : written.error().reports) line += why;
+    line += "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
 Status LogWriter::append_line(std::string_view prefix, std::string_view line) const {
     const std::string current = path_of(prefix, 1);
     struct stat st {};

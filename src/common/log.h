@@ -42,6 +42,10 @@ class LogWriter {
     Now m_now;
 };
 
+// Writes one entry; when the log cannot take it, says so on standard error
+// (the caller goes on: a log that cannot be written never fails a run).
+void write_log_or_warn(const LogWriter& log, std::string_view prefix, std::string_view text);
+
 // Local time as "yyyy/mm/dd hh:nn:ss".
 std::string format_log_time(std::chrono::system_clock::time_point t);
 

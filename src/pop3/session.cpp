@@ -17,7 +17,7 @@ void write_protocol_log(const PopRequest& r, net::SocketSession& session, const 
     std::string text = "POP Protocol Logging\r\n";
     text += session.transcript().text();
     text += kLogMarker;
-    (void)log.write("DovekiteProtocol", text);
+    write_log_or_warn(log, "DovekiteProtocol", text);
 }
 
 // The message count of a STAT reply: the characters from the fifth up to the
@@ -89,7 +89,12 @@ Result<PopLogin> pop_session(const PopRequest& request, const LogWriter& log) {
     options.limits = r.limits;
     options.yield = r.yield;
     auto opened = net::SocketSession::open(r.server, r.port, options);
-    if (!opened.ok()) return std::move(opened).error().then("サーバに接続できません。" + where);
+    if (!opened.ok()) {
+        // A refused handshake says why in its own report; the run's failure
+        // report follows it directly.
+        if (opened.error().kind == ErrorKind::Tls) return std::move(opened).error();
+        return std::move(opened).error().then("サーバに接続できません。" + where);
+    }
     net::SocketSession session = std::move(opened).value();
     if (session.greeting().last_line().rfind("+OK ", 0) != 0) {
         session.close();

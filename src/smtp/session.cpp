@@ -16,7 +16,7 @@ constexpr std::size_t kDataPiece = 64 * 1024;
 // Collects message octets into large pieces for the socket, and lets open
 // windows breathe between pieces.
 class SessionSink final : public ByteSink {
-public:
+  public:
     SessionSink(net::SocketSession& session, const net::YieldHook& yield, std::string* copy)
         : m_session(session), m_yield(yield), m_copy(copy) {
         m_buffer.reserve(kDataPiece);
@@ -42,7 +42,7 @@ public:
         return sent;
     }
 
-private:
+  private:
     net::SocketSession& m_session;
     const net::YieldHook& m_yield;
     std::string* m_copy;
@@ -60,8 +60,9 @@ std::optional<AuthMethods> auth_capability(const net::Reply& reply) {
     std::optional<AuthMethods> found;
     for (const std::string& raw : reply.lines) {
         const std::string line = to_upper_ascii(trim_crlf(raw));
-        if (line.size() < 9 || line.compare(0, 3, "250") != 0 || (line[3] != '-' && line[3] != ' ') ||
-            line.compare(4, 4, "AUTH") != 0 || (line[8] != ' ' && line[8] != '=')) {
+        if (line.size() < 9 || line.compare(0, 3, "250") != 0 ||
+            (line[3] != '-' && line[3] != ' ') || line.compare(4, 4, "AUTH") != 0 ||
+            (line[8] != ' ' && line[8] != '=')) {
             continue;
         }
         AuthMethods methods = found.value_or(AuthMethods{});
@@ -119,14 +120,17 @@ Status authenticate(net::SocketSession& session, const SendRequest& r, const net
         identity += r.password;
         VLT_TRY_ASSIGN(step, auth_exchange(session, net::CommandId::Auth, "AUTH PLAIN"));
         if (step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(done, auth_exchange(session, net::CommandId::AuthData, credentials(identity)));
+        VLT_TRY_ASSIGN(done,
+                       auth_exchange(session, net::CommandId::AuthData, credentials(identity)));
         (void)done;
     } else if (use_login) {
         VLT_TRY_ASSIGN(step, auth_exchange(session, net::CommandId::Auth, "AUTH LOGIN"));
         if (step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(user_step, auth_exchange(session, net::CommandId::AuthData, credentials(r.user)));
+        VLT_TRY_ASSIGN(user_step,
+                       auth_exchange(session, net::CommandId::AuthData, credentials(r.user)));
         if (user_step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(done, auth_exchange(session, net::CommandId::AuthData, credentials(r.password)));
+        VLT_TRY_ASSIGN(done,
+                       auth_exchange(session, net::CommandId::AuthData, credentials(r.password)));
         (void)done;
     }
     return {};
@@ -153,7 +157,7 @@ void write_protocol_log(const SendRequest& r, net::SocketSession& session, const
     std::string text = "SMTP Protocol Logging\r\n";
     text += session.transcript().text();
     text += kLogMarker;
-    (void)log.write("ScrivlaneProtocol", text);
+    write_log_or_warn(log, "ScrivlaneProtocol", text);
 }
 
 std::chrono::system_clock::time_point now_of(const SendRequest& r) {
@@ -174,8 +178,8 @@ std::vector<std::string> split_addresses(const std::string& list) {
 }
 
 Status check_envelope(SendRequest& r) {
-    for (std::string* text : {&r.server, &r.port, &r.from, &r.to, &r.cc, &r.bcc, &r.reply_to,
-                              &r.errors_to}) {
+    for (std::string* text :
+         {&r.server, &r.port, &r.from, &r.to, &r.cc, &r.bcc, &r.reply_to, &r.errors_to}) {
         *text = trim(*text);
     }
     for (std::string* list : {&r.to, &r.cc, &r.bcc}) *list = replace_all(*list, "，", ",");
@@ -188,7 +192,8 @@ Status check_envelope(SendRequest& r) {
     }
     for (const std::string& address : addresses) {
         if (auto shown = envelope_address_fault(address)) {
-            return Error(ErrorKind::Input, "メールアドレスに使用できない文字が含まれています: " + *shown);
+            return Error(ErrorKind::Input,
+                         "メールアドレスに使用できない文字が含まれています: " + *shown);
         }
     }
     if (r.from.find('@') == std::string::npos) {
@@ -209,6 +214,9 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
 
     auto opened = net::SocketSession::open(r.server, r.port, options);
     if (!opened.ok()) {
+        // A refused handshake says why in its own report; the run's failure
+        // report follows it directly.
+        if (opened.error().kind == ErrorKind::Tls) return std::move(opened).error();
         return std::move(opened).error().then("サーバに接続できません。" + where);
     }
     net::SocketSession session = std::move(opened).value();
@@ -239,7 +247,8 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
             return fail(std::move(auth).error());
         }
     }
-    if (auto sent = session.command(net::CommandId::MailFrom, "MAIL FROM:<" + r.from + ">"); !sent.ok()) {
+    if (auto sent = session.command(net::CommandId::MailFrom, "MAIL FROM:<" + r.from + ">");
+        !sent.ok()) {
         return fail(std::move(sent).error());
     }
     for (const std::string* list : {&r.to, &r.cc, &r.bcc}) {
@@ -258,10 +267,11 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
     const bool keep_copy = r.protocol_logging || r.log_detail == "ALL";
     SessionSink socket_sink(session, r.yield, keep_copy ? &copy : nullptr);
     DotStuffingSink stuffing(socket_sink);
-    auto written = write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context,
-                                 stuffing);
+    auto written =
+        write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context, stuffing);
     if (written.ok()) {
-        if (Status flushed = socket_sink.flush(); !flushed.ok()) return fail(std::move(flushed).error());
+        if (Status flushed = socket_sink.flush(); !flushed.ok())
+            return fail(std::move(flushed).error());
     } else {
         // Without the final "." the server discards the partial message.
         return fail(std::move(written).error());
@@ -278,10 +288,10 @@ Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
     delivery.warnings = with_notices(std::move(delivery.warnings));
     session.close();
     if (r.log_detail == "ALL") {
-        (void)log.write("Scrivlane", copy + "\r\n" + std::string(kLogMarker));
+        write_log_or_warn(log, "Scrivlane", copy + "\r\n" + std::string(kLogMarker));
     } else if (r.log_detail == "HDR") {
-        (void)log.write("Scrivlane",
-                        written->converted_header_block + "\r\n" + std::string(kLogMarker));
+        write_log_or_warn(log, "Scrivlane",
+                          written->converted_header_block + "\r\n" + std::string(kLogMarker));
     }
     write_protocol_log(r, session, log);
     return delivery;

@@ -1070,7 +1070,7 @@ TEST_P(SmtpTlsRefused, ABadCertificateFailsAndNothingIsSent) {
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports[0].rfind("TLS 接続を確立できませんでした: ", 0), 0u) << reports[0];
     if (c.implicit) {
-        EXPECT_EQ(reports.back(), "サーバに接続できません。 [SMTP] localhost:" + server.port());
+        EXPECT_EQ(reports.size(), 1u);
         EXPECT_EQ(server.received().find("EHLO"), std::string::npos);
     } else {
         EXPECT_EQ(server.lines(), (Lines{"EHLO localhost", "STARTTLS"}));
