@@ -1,9 +1,12 @@
 #include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class ReadResult { Line, End, TimedOut };
+enum class ReadResult { Line, End, TimedOut, Interrupted };
 
 // Line input from a descriptor with an optional deadline, and plain output.
 // End of input is remembered: every later read ends at once.
@@ -41,7 +44,10 @@ class Terminal {
         return "\x1b[1m" + std::string(text) + "\x1b[0m";
     }
 
-    ReadResult read_line(std::string& line, std::optional<Clock::time_point> deadline) {
+    // `interrupt_fd`, when given, is polled too: readable means the user asked
+    // to stop (see EchoOff).
+    ReadResult read_line(std::string& line, std::optional<Clock::time_point> deadline,
+                         int interrupt_fd = -1) {
         for (;;) {
             if (const auto eol = m_buffer.find('\n'); eol != std::string::npos) {
                 line.assign(m_buffer, 0, eol);
@@ -62,14 +68,15 @@ class Terminal {
                 if (left.count() <= 0) return ReadResult::TimedOut;
                 timeout_ms = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
             }
-            pollfd pfd{m_in, POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, timeout_ms);
+            pollfd pfd[2] = {{m_in, POLLIN, 0}, {interrupt_fd, POLLIN, 0}};
+            const int ready = ::poll(pfd, interrupt_fd >= 0 ? 2 : 1, timeout_ms);
             if (ready < 0) {
                 if (errno == EINTR) continue;
                 m_end = true;
                 continue;
             }
             if (ready == 0) continue;  // the deadline check above decides
+            if (interrupt_fd >= 0 && (pfd[1].revents & POLLIN) != 0) return ReadResult::Interrupted;
             char chunk[4096];
             const ssize_t n = ::read(m_in, chunk, sizeof chunk);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -98,24 +105,40 @@ class Terminal {
 };
 
 // Switches echo off on a terminal for as long as it lives (the password).
+// Meanwhile the signals that end a run from the keyboard (Ctrl-C and the
+// like) are held back and reported through signal_fd(): the terminal gets its
+// echo back first, and the held signal takes its usual effect when this
+// object goes away.
 class EchoOff {
   public:
     explicit EchoOff(int fd) : m_fd(fd) {
         if (isatty(fd) != 1 || tcgetattr(fd, &m_saved) != 0) return;
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP}) sigaddset(&held, sig);
+        m_holding = pthread_sigmask(SIG_BLOCK, &held, &m_old_mask) == 0;
+        if (m_holding) m_signal_fd = signalfd(-1, &held, SFD_CLOEXEC | SFD_NONBLOCK);
         termios quiet = m_saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         m_active = tcsetattr(fd, TCSANOW, &quiet) == 0;
     }
     ~EchoOff() {
         if (m_active) tcsetattr(m_fd, TCSANOW, &m_saved);
+        if (m_signal_fd >= 0) close(m_signal_fd);
+        if (m_holding) pthread_sigmask(SIG_SETMASK, &m_old_mask, nullptr);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
+    int signal_fd() const { return m_signal_fd; }
+
   private:
     int m_fd;
     termios m_saved{};
+    sigset_t m_old_mask{};
     bool m_active = false;
+    bool m_holding = false;
+    int m_signal_fd = -1;
 };
 
 enum class FieldKind { Line, Secret, Lines };
@@ -245,8 +268,10 @@ class TtyWindows final : public Windows {
             // in answer to it is shown.
             const EchoOff quiet(m_terminal.input_fd());
             m_terminal.write(prompt);
-            read = m_terminal.read_line(line, deadline);
+            read = m_terminal.read_line(line, deadline, quiet.signal_fd());
             m_terminal.write("\n");
+            // Leaving this block gives the echo back; an interrupt typed
+            // meanwhile ends the run only then.
         } else {
             m_terminal.write(prompt);
             read = m_terminal.read_line(line, deadline);

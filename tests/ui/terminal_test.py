@@ -194,11 +194,34 @@ def test_countdown_runs_out(t, driver):
     t.stop("countdown")
 
 
+def test_interrupt_at_password_gives_echo_back(t, driver):
+    t.start("interrupt", driver_command(t, driver, "interrupt", "settings",
+                                        "smtp_server=s", "smtp_port=25", "from=f@x",
+                                        "pop_server=p", "pop_port=110", "user=u"))
+    for prompt in ("SMTP Server: [s] ", "Port: [25] ", "From: [f@x] ", "POP Server: [p] ",
+                   "Port: [110] ", "User: [u] "):
+        t.answer("interrupt", prompt, "")
+    t.wait_for("interrupt", "Password: ")
+    # The interrupt the keyboard would send, to the program alone so that the
+    # shell around it goes on to record the terminal's modes.
+    subprocess.run(["pkill", "-INT", "-f", "^" + re.escape(driver) + " .*interrupt.json"],
+                   timeout=10)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(t.path("interrupt.stty")) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    with open(t.path("interrupt.stty")) as stty:
+        modes = stty.read()
+    check(re.search(r"(?<![-\w])echo(?![-\w])", modes), "echo left off after an interrupt")
+    check(not os.path.exists(t.path("interrupt.json")), "the interrupt did not end the program")
+    t.stop("interrupt")
+
+
 TESTS = [
     test_params_prompts_defaults_and_body,
     test_settings_password_without_echo,
     test_declined_confirmation_stores_nothing,
     test_countdown_runs_out,
+    test_interrupt_at_password_gives_echo_back,
 ]
 
 
