@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -50,6 +51,13 @@ class RecordingWindows final : public ui::Windows {
     std::optional<ui::SettingsFields> settings_answer;
 };
 
+inline net::SessionLimits short_limits() {
+    net::SessionLimits limits;
+    limits.reply_wait = std::chrono::milliseconds(3000);
+    limits.socket_timeout = std::chrono::milliseconds(3000);
+    return limits;
+}
+
 class RunFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -72,9 +80,12 @@ class RunFixture : public ::testing::Test {
         env.program_folder = folder.string();
         env.exe_name = "vellumtide";
         env.windows = &windows;
-        env.sleep = [this](std::chrono::milliseconds ms) { slept.push_back(ms); };
+        env.sleep = [this](std::chrono::milliseconds ms) {
+            slept.push_back(ms);
+            if (on_sleep) on_sleep(ms);
+        };
         env.print = [this](std::string_view text) { printed += text; };
-        env.limits.reply_wait = std::chrono::milliseconds(5000);
+        env.limits = limits;
         RunContext ctx(std::move(env));
         const int status = run(ctx);
         reports = ctx.report.reported();
@@ -97,6 +108,9 @@ class RunFixture : public ::testing::Test {
     std::map<std::string, std::string> vars;
     RecordingWindows windows;
     std::vector<std::chrono::milliseconds> slept;
+    // Called for each pause instead of sleeping (besides recording it).
+    std::function<void(std::chrono::milliseconds)> on_sleep;
+    net::SessionLimits limits = short_limits();
     std::vector<std::string> reports;
     std::string printed;
 };

@@ -12,31 +12,23 @@
 #include "app/app_fixture.h"
 #include "app/run.h"
 #include "support/script_server.h"
+#include "support/session_reports.h"
 
 namespace vlt::app {
 namespace {
 
 using namespace std::chrono_literals;
+using test::lasting;
+using test::Lines;
+using test::refused;
+using test::Reports;
 using test::Script;
 using test::ScriptServer;
 using test::ServerOptions;
-using Lines = std::vector<std::string>;
-using Reports = std::vector<std::string>;
 
 const std::string kLoginFailed =
     "正しいユーザあるいはパスワードではありません。認証に失敗しました。";
 const std::string kSendFailed = "メール送信に失敗しました。";
-
-ServerOptions lasting(std::chrono::milliseconds lifetime) {
-    ServerOptions options;
-    options.lifetime = lifetime;
-    return options;
-}
-
-Reports refused(std::string_view name, std::string_view quoted) {
-    return {"WinSockCmdSend: " + std::string(name) + "：サーバにコマンドを拒否されました。",
-            "WinSockCmdSend:  (" + std::string(quoted) + ")"};
-}
 
 Script pop_login(std::string_view pass_reply = "+OK logged in\r\n") {
     Script s = Script::pop3();
@@ -60,29 +52,11 @@ class RunDialogue : public testing::RunFixture {
                   0);
     }
 
-    // A sending run whose pauses are recorded by `on_sleep` instead of slept.
+    // A sending run whose pauses are recorded by `pause` instead of slept.
     int send(const std::string& argument_text,
-             std::function<void(std::chrono::milliseconds)> on_sleep = {}) {
-        RunEnvironment env;
-        env.argument_text = argument_text;
-        env.env = [this](const char* name) -> std::optional<std::string> {
-            auto it = vars.find(name);
-            if (it == vars.end()) return std::nullopt;
-            return it->second;
-        };
-        env.program_folder = folder.string();
-        env.exe_name = "vellumtide";
-        env.windows = &windows;
-        env.sleep = [this, on_sleep](std::chrono::milliseconds ms) {
-            slept.push_back(ms);
-            if (on_sleep) on_sleep(ms);
-        };
-        env.limits.reply_wait = 3s;
-        env.limits.socket_timeout = 3s;
-        RunContext ctx(std::move(env));
-        const int status = run(ctx);
-        reports = ctx.report.reported();
-        return status;
+             std::function<void(std::chrono::milliseconds)> pause = {}) {
+        on_sleep = std::move(pause);
+        return run_with(argument_text);
     }
 
     bool exists(const std::string& name) const { return std::filesystem::exists(folder / name); }

@@ -16,48 +16,25 @@
 #include "common/log.h"
 #include "pop3/session.h"
 #include "support/script_server.h"
+#include "support/session_reports.h"
 #include "support/test_pki.h"
 
 namespace vlt::pop3 {
 namespace {
 
 using namespace std::chrono_literals;
+using test::cmd_send;
+using test::joined;
+using test::lasting;
+using test::Lines;
+using test::PrintTo;
+using test::refused;
+using test::Reports;
 using test::Script;
 using test::ScriptServer;
 using test::ServerOptions;
-using Lines = std::vector<std::string>;
-using Reports = std::vector<std::string>;
 
 const Lines kWholeLogin{"USER user", "PASS secret", "STAT", "QUIT"};
-
-// Shows a table row by its name in test output.
-template <typename Case>
-requires requires(const Case& c) {
-    c.name;
-}
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string cmd_send(std::string_view text) {
-    return "WinSockCmdSend: " + std::string(text);
-}
-
-Reports refused(std::string_view name, std::string_view quoted) {
-    return {cmd_send(std::string(name) + "：サーバにコマンドを拒否されました。"),
-            cmd_send(" (" + std::string(quoted) + ")")};
-}
-
-Reports joined(Reports a, const Reports& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-ServerOptions lasting(std::chrono::milliseconds lifetime) {
-    ServerOptions options;
-    options.lifetime = lifetime;
-    return options;
-}
 
 std::size_t count_of(const std::string& text, std::string_view what) {
     std::size_t n = 0;

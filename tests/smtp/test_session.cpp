@@ -18,6 +18,7 @@
 #include "smtp/attachment.h"
 #include "smtp/session.h"
 #include "support/script_server.h"
+#include "support/session_reports.h"
 #include "support/test_pki.h"
 #include "test_support.h"
 
@@ -25,32 +26,19 @@ namespace vlt::smtp {
 namespace {
 
 using namespace std::chrono_literals;
+using test::cmd_send;
+using test::joined;
+using test::lasting;
+using test::Lines;
+using test::PrintTo;
+using test::refused;
+using test::Reports;
 using test::Script;
 using test::ScriptServer;
 using test::ServerOptions;
-using Lines = std::vector<std::string>;
-using Reports = std::vector<std::string>;
 
 constexpr std::string_view kSender = "sender@example.com";
 constexpr std::string_view kPlainUserPassword = "dXNlcgB1c2VyAHBhc3N3b3Jk";  // user\0user\0password
-
-// Shows a table row by its name in test output.
-template <typename Case>
-requires requires(const Case& c) {
-    c.name;
-}
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
-
-std::string cmd_send(std::string_view text) {
-    return "WinSockCmdSend: " + std::string(text);
-}
-
-Reports refused(std::string_view name, std::string_view quoted) {
-    return {cmd_send(std::string(name) + "：サーバにコマンドを拒否されました。"),
-            cmd_send(" (" + std::string(quoted) + ")")};
-}
 
 Reports closed_while_waiting(std::string_view name) {
     return {cmd_send(std::string(name) + "の応答メッセージを受信できません。(recv) error: 0"),
@@ -62,12 +50,6 @@ Reports timed_out_empty(std::string_view name, int seconds) {
                      std::to_string(seconds) + "(秒)"),
             cmd_send(" ()"),
             cmd_send(std::string(name) + "　の応答メッセージを受信できません。(recv - no data)")};
-}
-
-ServerOptions lasting(std::chrono::milliseconds lifetime) {
-    ServerOptions options;
-    options.lifetime = lifetime;
-    return options;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -95,11 +77,6 @@ Lines envelope_commands(const Lines& rcpts = {"RCPT TO:<to@example.com>"}) {
     lines.insert(lines.end(), rcpts.begin(), rcpts.end());
     lines.push_back("DATA");
     return lines;
-}
-
-Lines joined(Lines a, const Lines& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 class SmtpSession : public ::testing::Test {

@@ -1,0 +1,42 @@
+#pragma once
+// Helpers shared by the dialogue tests of the SMTP and POP3 sessions and of
+// whole runs: the socket session's report texts.
+
+#include <chrono>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/script_server.h"
+
+namespace vlt::test {
+
+using Lines = std::vector<std::string>;
+using Reports = std::vector<std::string>;
+
+// Shows a table row by its name in test output.
+template <typename Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+inline std::string cmd_send(std::string_view text) {
+    return "WinSockCmdSend: " + std::string(text);
+}
+
+// The two reports of a command the server refused.
+inline Reports refused(std::string_view name, std::string_view quoted) {
+    return {cmd_send(std::string(name) + "：サーバにコマンドを拒否されました。"),
+            cmd_send(" (" + std::string(quoted) + ")")};
+}
+
+inline Reports joined(Reports a, const Reports& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace vlt::test
