@@ -74,6 +74,19 @@ class Tmux:
     def path(self, name):
         return os.path.join(self.work, name)
 
+    def modes(self, name, timeout=10):
+        """The terminal modes recorded by `stty -a` after the command ended."""
+        path = self.path(name + ".stty")
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(path):
+                with open(path) as stty:
+                    modes = stty.read()
+                if modes.endswith("\n"):  # stty has written all of it
+                    return modes
+            time.sleep(0.1)
+        raise Failure(f"no terminal modes recorded; screen:\n{self.screen(name)}")
+
     def screen(self, name, escapes=False):
         args = ["capture-pane", "-p", "-J", "-t", name] + (["-e"] if escapes else [])
         return self.tmux(*args)
@@ -154,11 +167,7 @@ def test_settings_password_without_echo(t, driver):
     check(got["outcome"] == "Stored", got)
     check(got["fields"]["password"] == "hunter2" and got["fields"]["smtp_port"] == "587", got)
     check(got["fields"]["pop_port"] == "" and got["fields"]["user"] == "taro", got)
-    deadline = time.monotonic() + 5
-    while not os.path.exists(t.path("settings.stty")) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    with open(t.path("settings.stty")) as stty:
-        modes = stty.read()
+    modes = t.modes("settings")
     check(re.search(r"(?<![-\w])echo(?![-\w])", modes), "echo left off after the password")
     t.stop("settings")
 
@@ -206,11 +215,7 @@ def test_interrupt_at_password_gives_echo_back(t, driver):
     # shell around it goes on to record the terminal's modes.
     subprocess.run(["pkill", "-INT", "-f", "^" + re.escape(driver) + " .*interrupt.json"],
                    timeout=10)
-    deadline = time.monotonic() + 10
-    while not os.path.exists(t.path("interrupt.stty")) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    with open(t.path("interrupt.stty")) as stty:
-        modes = stty.read()
+    modes = t.modes("interrupt")
     check(re.search(r"(?<![-\w])echo(?![-\w])", modes), "echo left off after an interrupt")
     check(not os.path.exists(t.path("interrupt.json")), "the interrupt did not end the program")
     t.stop("interrupt")
