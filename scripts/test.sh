@@ -5,15 +5,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 jobs=${VLT_JOBS:-2}
 
-cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DVLT_WERROR=ON
+# Ninja when it is there; a build folder made earlier keeps its own generator.
+generator_for() {
+  if [ ! -f "$1/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
+    echo "-GNinja"
+  fi
+}
+
+cmake -S . -B build $(generator_for build) -DCMAKE_BUILD_TYPE=Release -DVLT_WERROR=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DVLT_SANITIZE=ON \
+cmake -S . -B build-asan $(generator_for build-asan) -DCMAKE_BUILD_TYPE=Debug -DVLT_SANITIZE=ON \
       -DVLT_BENCH=OFF -DVLT_WERROR=ON
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
