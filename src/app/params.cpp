@@ -73,11 +73,11 @@ CommandLine parse_command_line(std::string_view argument_text, MailParams& param
         const std::string narrowed = encoding::narrow(value);
         if (narrowed == "\"\"" || narrowed == "''") value.clear();
         value = strip_quotes(std::move(value));
+        const std::string narrowed_value = encoding::narrow(value);
         if (item == 1 && !trim(value).empty()) {
-            result.first_item = trim(encoding::narrow(value));
+            result.first_item = trim(narrowed_value);
             set_mode(result.first_item, flags);
         }
-        const std::string narrowed_value = encoding::narrow(value);
         if (item <= 8) {
             for (int slot : {kSettingsSlots[item], item <= 5 ? kMessageSlots[item] : -1}) {
                 if (slot < 0) continue;

@@ -88,16 +88,16 @@ int settings_path(RunContext& ctx, const CommandLine& line) {
             return kExitFailed;
         }
     }
-    ctx.settings.tls = line.tls;
     if (const std::string fault = unstorable_value_report(ctx.settings); !fault.empty()) {
         ctx.report.report(fault);
         return kExitFailed;
     }
-    if (const std::string fault = tls_setting_report(trim(ctx.settings.tls)); !fault.empty()) {
+    // The ninth item arrives trimmed from the command line.
+    if (const std::string fault = tls_setting_report(ctx.settings.tls); !fault.empty()) {
         ctx.report.report(fault);
         return kExitFailed;
     }
-    ctx.settings.tls = normalize_tls(trim(ctx.settings.tls));
+    ctx.settings.tls = normalize_tls(ctx.settings.tls);
     return save_settings(ctx.paths, ctx.settings, ctx.usage_line1, ctx.report) ? kExitOk
                                                                                : kExitFailed;
 }
@@ -189,12 +189,9 @@ int message_path(RunContext& ctx) {
     p[kArgPopPort] = trim(p[kPopPort]);
     if (p[kArgPopPort].empty()) p[kArgPopPort] = tls == net::TlsMode::Implicit ? "995" : "110";
 
-    p[kTo] = trim(p[kTo]);
+    // The message fields were trimmed when they were checked for presence.
     if (auto text = file_behind(p[kTo])) p[kTo] = to_comma_list(*text);
-    p[kSubject] = trim(p[kSubject]);
-    p[kBody] = trim(p[kBody]);
     if (auto text = file_behind(p[kBody])) p[kBody] = *text;
-    p[kCc] = trim(p[kCc]);
     if (auto text = file_behind(p[kCc])) p[kCc] = to_comma_list(*text);
 
     smtp::SendRequest request;
