@@ -9,9 +9,9 @@ bool gui_available() {
     return false;
 }
 
-std::unique_ptr<Windows> make_gui_windows(std::string /*exe_name*/,
-                                          std::optional<std::chrono::milliseconds> /*countdown*/) {
-    return nullptr;
+Result<std::unique_ptr<Windows>> make_gui_windows(
+    std::string /*exe_name*/, std::optional<std::chrono::milliseconds> /*countdown*/) {
+    return Error(ErrorKind::Config, "this build has no graphical windows");
 }
 
 }  // namespace vlt::ui

@@ -1,13 +1,11 @@
-// The graphical windows, drawn with FLTK on the X display. Sizes and places
-// are those of the original layout in twips, at 15 twips to a pixel. Each
-// window lives on the stack of the call that shows it; its callbacks reach
-// their state only through the user data FLTK hands back.
+// The graphical windows, drawn with FLTK on the X display from the layout
+// tables of forms.h. Each window lives on the stack of the call that shows it;
+// its callbacks reach their state only through the user data FLTK hands back.
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Secret_Input.H>
 #include <FL/Fl_Text_Buffer.H>
@@ -20,13 +18,17 @@
 #include <fontconfig/fontconfig.h>
 #endif
 
-// Xlib defines None as a macro; the windows' own enums use the name.
+// Xlib defines None and Status as macros; the windows' own enums and the
+// project's Result header use the names.
 #undef None
+#undef Status
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include "common/text.h"
 #include "ui/countdown.h"
@@ -41,25 +43,23 @@ constexpr int px(int twips) {
     return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
 }
 
-// A place in twips as the layout gives it: left, top, width, height.
-struct Twips {
-    int left;
-    int top;
-    int width;
-    int height;
-};
-
 // 9 pt at 96 dots per inch.
 constexpr int kFontSize = 12;
 const Fl_Color kMessageLineColor = fl_rgb_color(64, 64, 64);
 
-// The fonts the windows use, stand-ins for "ＭＳ ゴシック" (fixed pitch) and
-// "ＭＳ Ｐゴシック" (proportional), each also in bold.
+// The layout gives the message window's outer size; an X window manager adds
+// its frame outside the window it is given, so the window is the layout's
+// size less a frame of 4 px each side and a title bar of 19 px.
+constexpr int kFrameWidth = 8;
+constexpr int kFrameHeight = 27;
+
+// The fonts the windows use: a fixed-pitch Japanese gothic for labels and
+// fields (bold for the required ones) and a proportional one, bold, for the
+// instruction line.
 struct Fonts {
     Fl_Font gothic = FL_FREE_FONT;
     Fl_Font gothic_bold = FL_FREE_FONT + 1;
-    Fl_Font pgothic = FL_FREE_FONT + 2;
-    Fl_Font pgothic_bold = FL_FREE_FONT + 3;
+    Fl_Font pgothic_bold = FL_FREE_FONT + 2;
 };
 
 #ifdef VLT_HAVE_FONTCONFIG
@@ -103,16 +103,16 @@ std::string japanese_family(std::initializer_list<const char*> wanted) {
 #endif
 }
 
-Fl_Box* add_label(const Twips& at, const char* text, Fl_Font font) {
-    auto* label = new Fl_Box(px(at.left), px(at.top), px(at.width), px(at.height), text);
+void add_label(const Place& at, const std::string& text, Fl_Font font) {
+    auto* label = new Fl_Box(px(at.left), px(at.top), px(at.width), px(at.height));
+    label->copy_label(text.c_str());
     label->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
     label->labelfont(font);
     label->labelsize(kFontSize);
-    return label;
 }
 
 template <typename Input>
-Input* add_input(const Twips& at, const std::string& value, Fl_Font font) {
+Input* add_input(const Place& at, const std::string& value, Fl_Font font) {
     auto* input = new Input(px(at.left), px(at.top), px(at.width), px(at.height));
     input->textfont(font);
     input->textsize(kFontSize);
@@ -120,14 +120,26 @@ Input* add_input(const Twips& at, const std::string& value, Fl_Font font) {
     return input;
 }
 
-Fl_Button* add_button(const Twips& at, const char* text, Fl_Font font) {
+// The body editor; Tab moves on to the next field, as in the one-line fields.
+Fl_Text_Editor* add_editor(const Place& at, Fl_Text_Buffer& buffer, Fl_Font font) {
+    auto* editor = new Fl_Text_Editor(px(at.left), px(at.top), px(at.width), px(at.height));
+    editor->textfont(font);
+    editor->textsize(kFontSize);
+    editor->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
+    editor->add_key_binding(FL_Tab, 0, Fl_Text_Editor::kf_ignore);
+    editor->add_key_binding(FL_Tab, FL_SHIFT, Fl_Text_Editor::kf_ignore);
+    editor->buffer(&buffer);
+    return editor;
+}
+
+Fl_Button* add_button(const Place& at, const char* text, Fl_Font font) {
     auto* button = new Fl_Button(px(at.left), px(at.top), px(at.width), px(at.height), text);
     button->labelfont(font);
     button->labelsize(kFontSize);
     return button;
 }
 
-Fl_Box* add_message_line(const Twips& at, Fl_Font font) {
+Fl_Box* add_message_line(const Place& at, Fl_Font font) {
     auto* line = new Fl_Box(FL_FLAT_BOX, px(at.left), px(at.top), px(at.width), px(at.height), "");
     line->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
     line->labelfont(font);
@@ -142,8 +154,9 @@ void center_on_screen(Fl_Window& window) {
     window.position(x + std::max(0, (w - window.w()) / 2), y + std::max(0, (h - window.h()) / 2));
 }
 
-// The close box closes without storing; Escape, which FLTK also sends to the
-// window callback, does nothing, as in the original windows.
+// The close box closes an input window without storing. Escape, which FLTK
+// also sends to the window callback, does nothing: an input window closes
+// only when asked to, so that a stray key does not throw away what was typed.
 void close_box(Fl_Widget* window, void*) {
     if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
     window->hide();
@@ -153,45 +166,161 @@ void hide_window(Fl_Widget*, void* window) {
     static_cast<Fl_Window*>(window)->hide();
 }
 
-std::string input_text(const Fl_Input& input) {
-    return std::string(input.value(), static_cast<std::size_t>(input.size()));
-}
-
-// Shows `window` modally and waits until it is closed, or until `over` (the
-// window this one was opened from) has been closed underneath it.
-void run_modal(Fl_Window& window, Fl_Window* over) {
+// The one modal loop: shows `window` with `focus` (when given) holding the
+// keyboard, and waits until it is closed, or until `over` (the window this
+// one was opened from) has been closed underneath it.
+void run_modal(Fl_Window& window, Fl_Widget* focus, Fl_Window* over) {
     center_on_screen(window);
     window.set_modal();
     window.show();
+    if (focus != nullptr) focus->take_focus();
     while (window.shown() && (over == nullptr || over->shown())) Fl::wait();
     window.hide();
     Fl::flush();
 }
 
-class GuiWindows;
+// One input window drawn from its form table: the labels, then the controls
+// in the order the Tab key visits them. OK stores every field and closes; the
+// close box closes and stores nothing.
+class FormWindow {
+  public:
+    using ServerInfo = std::function<void(Fl_Window&)>;
 
-// The re-entry window's state, reached from its callbacks.
-struct ParamDialog {
-    GuiWindows* owner = nullptr;
-    const ParamWindowOptions* options = nullptr;
-    Fl_Window* window = nullptr;
-    Fl_Input* to = nullptr;
-    Fl_Input* cc = nullptr;
-    Fl_Input* subject = nullptr;
-    Fl_Input* attach = nullptr;
-    Fl_Text_Buffer* body = nullptr;
-    std::string body_shown;  // the body as put into the editor
-    Fl_Box* message_line = nullptr;
-    Countdown countdown{kParamCountdown};
-    ParamFields* fields = nullptr;
-    FormOutcome outcome = FormOutcome::Closed;
+    template <typename Fields>
+    FormWindow(const FormSpec<Fields>& form, Fields& fields, const Fonts& fonts,
+               ServerInfo server_info = {})
+        : m_window(px(form.width), px(form.height)), m_server_info(std::move(server_info)) {
+        m_window.copy_label(input_caption().c_str());
+        m_window.callback(close_box);
+        add_label(kInstructionAt, kInstruction, fonts.pgothic_bold);
+        for (const auto& field : form.fields) {
+            add_label(field.label_at, std::string(field.label) + ":",
+                      field.required ? fonts.gothic_bold : fonts.gothic);
+        }
+        if (form.separator) {
+            const Place& at = *form.separator;
+            new Fl_Box(FL_ENGRAVED_BOX, px(at.left), px(at.top), px(at.width), px(at.height),
+                       nullptr);
+        }
+        const int controls = static_cast<int>(form.fields.size() + form.buttons.size());
+        for (int tab = 0; tab < controls; ++tab) {
+            for (const auto& field : form.fields) {
+                if (field.tab == tab) add_field(field.kind, field.at, fields.*field.value, fonts);
+            }
+            for (const ButtonSpec& button : form.buttons) {
+                if (button.tab == tab) add_form_button(button, fonts);
+            }
+        }
+        if (form.countdown_line)
+            m_countdown_line = add_message_line(*form.countdown_line, fonts.gothic);
+        m_window.end();
+    }
+    FormWindow(const FormWindow&) = delete;
+    FormWindow& operator=(const FormWindow&) = delete;
+
+    FormOutcome run() {
+        run_modal(m_window, m_first, nullptr);
+        return m_outcome;
+    }
+
+    void close(FormOutcome outcome) {
+        m_outcome = outcome;
+        m_window.hide();
+    }
+
+    void show_countdown(const std::string& text) {
+        if (m_countdown_line == nullptr) return;
+        m_countdown_line->copy_label(text.c_str());
+        m_countdown_line->redraw();
+        Fl::flush();
+    }
+
+  private:
+    // A field and the value it stores into on OK: `input` for one line,
+    // `buffer` for the body.
+    struct Binding {
+        FieldKind kind;
+        std::string* value;
+        Fl_Input* input;
+        Fl_Text_Buffer* buffer;
+    };
+
+    void add_field(FieldKind kind, const Place& at, std::string& value, const Fonts& fonts) {
+        Binding binding{kind, &value, nullptr, nullptr};
+        Fl_Widget* widget = nullptr;
+        if (kind == FieldKind::Lines) {
+            binding.buffer = m_buffers.emplace_back(std::make_unique<Fl_Text_Buffer>()).get();
+            binding.buffer->text(shown_value(kind, value).c_str());
+            widget = add_editor(at, *binding.buffer, fonts.gothic);
+        } else if (kind == FieldKind::Secret) {
+            widget = binding.input = add_input<Fl_Secret_Input>(at, value, fonts.gothic);
+        } else {
+            widget = binding.input = add_input<Fl_Input>(at, value, fonts.gothic);
+        }
+        if (m_first == nullptr) m_first = widget;
+        m_bindings.push_back(binding);
+    }
+
+    void add_form_button(const ButtonSpec& spec, const Fonts& fonts) {
+        Fl_Button* button = add_button(spec.at, spec.text, fonts.gothic);
+        button->callback(spec.role == ButtonRole::Ok ? on_ok : on_server_info, this);
+    }
+
+    static std::string typed(const Binding& binding) {
+        if (binding.input != nullptr) {
+            return std::string(binding.input->value(),
+                               static_cast<std::size_t>(binding.input->size()));
+        }
+        char* text = binding.buffer->text();
+        std::string result = text != nullptr ? text : "";
+        std::free(text);
+        return result;
+    }
+
+    static void on_ok(Fl_Widget*, void* data) {
+        auto* self = static_cast<FormWindow*>(data);
+        for (const Binding& binding : self->m_bindings) {
+            *binding.value = stored_value(binding.kind, *binding.value, typed(binding));
+        }
+        self->close(FormOutcome::Stored);
+    }
+
+    static void on_server_info(Fl_Widget*, void* data) {
+        auto* self = static_cast<FormWindow*>(data);
+        if (self->m_server_info) self->m_server_info(self->m_window);
+    }
+
+    // The editor buffers outlive the window that shows them.
+    std::vector<std::unique_ptr<Fl_Text_Buffer>> m_buffers;
+    Fl_Double_Window m_window;
+    ServerInfo m_server_info;
+    std::vector<Binding> m_bindings;
+    Fl_Widget* m_first = nullptr;
+    Fl_Box* m_countdown_line = nullptr;
+    FormOutcome m_outcome = FormOutcome::Closed;
 };
 
-struct SettingsDialog {
-    Fl_Window* window = nullptr;
-    std::array<Fl_Input*, 7> inputs{};
-    SettingsFields* fields = nullptr;
-    FormOutcome outcome = FormOutcome::Closed;
+// The re-entry window's countdown, ticking on FLTK's timer.
+struct CountdownTimer {
+    Countdown countdown;
+    FormWindow& form;
+
+    static double tick_seconds() { return std::chrono::duration<double>(kCountdownTick).count(); }
+
+    static void on_tick(void* data) {
+        auto* self = static_cast<CountdownTimer*>(data);
+        switch (self->countdown.tick()) {
+            case Countdown::Event::Expired:
+                self->form.close(FormOutcome::TimedOut);
+                return;
+            case Countdown::Event::Message:
+                self->form.show_countdown(countdown_text(self->countdown.seconds_left()));
+                break;
+            case Countdown::Event::None:
+                break;
+        }
+        Fl::repeat_timeout(tick_seconds(), on_tick, data);
+    }
 };
 
 class GuiWindows final : public Windows {
@@ -203,11 +332,10 @@ class GuiWindows final : public Windows {
             japanese_family({"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic", "TakaoGothic"});
         const std::string pgothic = japanese_family(
             {"IPAPGothic", "Noto Sans CJK JP", "VL PGothic", "TakaoPGothic", "IPAGothic"});
-        m_font_names = {" " + gothic, "B" + gothic, " " + pgothic, "B" + pgothic};
+        m_font_names = {" " + gothic, "B" + gothic, "B" + pgothic};
         Fl::set_font(m_fonts.gothic, m_font_names[0].c_str());
         Fl::set_font(m_fonts.gothic_bold, m_font_names[1].c_str());
-        Fl::set_font(m_fonts.pgothic, m_font_names[2].c_str());
-        Fl::set_font(m_fonts.pgothic_bold, m_font_names[3].c_str());
+        Fl::set_font(m_fonts.pgothic_bold, m_font_names[2].c_str());
         Fl::scheme("gtk+");
     }
 
@@ -215,14 +343,33 @@ class GuiWindows final : public Windows {
         show_message_over(text, wide, nullptr);
     }
 
-    // The message window. Its outer sizes include the frame of the original
-    // system (4 px each side, 19 px of title bar); the window manager adds
-    // its own frame around the client area here.
+    FormOutcome edit_params(ParamFields& fields, const ParamWindowOptions& options) override {
+        FormWindow form(kParamForm, fields, m_fonts, [this, &options](Fl_Window& window) {
+            if (options.settings_text) show_message_over(options.settings_text(), false, &window);
+        });
+        CountdownTimer timer{Countdown(m_countdown.value_or(options.countdown)), form};
+        Fl::add_timeout(CountdownTimer::tick_seconds(), CountdownTimer::on_tick, &timer);
+        const FormOutcome outcome = form.run();
+        Fl::remove_timeout(CountdownTimer::on_tick, &timer);
+        return outcome;
+    }
+
+    FormOutcome edit_settings(SettingsFields& fields) override {
+        FormWindow form(kSettingsForm, fields, m_fonts);
+        return form.run();
+    }
+
+    void pump() override {
+        if (Fl::first_window() != nullptr) Fl::check();
+    }
+
+  private:
+    // The message window, closed by its OK button or its close box.
     void show_message_over(std::string_view text, bool wide, Fl_Window* over) {
-        const int width = px(wide ? 8200 : 5800) - 8;
-        const int height = px(wide ? 5700 : 3000) - 27;
-        const int strip_height = px(525);
-        const int strip_top = height - strip_height;
+        const Place& outer = wide ? kMessageWide : kMessageNarrow;
+        const int width = px(outer.width) - kFrameWidth;
+        const int height = px(outer.height) - kFrameHeight;
+        const int strip_top = height - px(kMessageStripHeight);
 
         Fl_Text_Buffer buffer;
         buffer.text(to_lf(text).c_str());
@@ -230,9 +377,9 @@ class GuiWindows final : public Windows {
         window.copy_label(message_caption(m_exe_name).c_str());
         window.callback(hide_window, &window);
 
-        // The text box keeps its designed size and is cut off by a smaller
-        // window; it scrolls so that nothing becomes unreachable.
-        const Twips box{180, 180, 7815, 4455};
+        // The text box is cut off by a window smaller than it; it scrolls so
+        // that nothing becomes unreachable.
+        const Place& box = kMessageText;
         auto* display = new Fl_Text_Display(px(box.left), px(box.top),
                                             std::min(px(box.width), width - px(box.left)),
                                             std::min(px(box.height), strip_top - px(box.top)));
@@ -242,213 +389,52 @@ class GuiWindows final : public Windows {
         display->textsize(kFontSize);
         display->buffer(&buffer);
 
-        auto* strip = new Fl_Group(0, strip_top, width, strip_height);
-        const int button_width = px(1155);
-        auto* ok =
-            new Fl_Button((width - button_width) / 2, strip_top, button_width, px(375), "OK");
+        const int button_width = px(kMessageOk.width);
+        auto* ok = new Fl_Button((width - button_width) / 2, strip_top, button_width,
+                                 px(kMessageOk.height), "OK");
         ok->labelsize(kFontSize);
         ok->callback(hide_window, &window);
-        strip->end();
         window.end();
 
-        run_modal(window, over);
-    }
-
-    FormOutcome edit_params(ParamFields& fields, const ParamWindowOptions& options) override {
-        ParamDialog dialog;
-        dialog.owner = this;
-        dialog.options = &options;
-        dialog.fields = &fields;
-        dialog.countdown = Countdown(m_countdown.value_or(options.countdown));
-
-        Fl_Text_Buffer body;
-        dialog.body = &body;
-        dialog.body_shown = to_lf(fields.body);
-        body.text(dialog.body_shown.c_str());
-
-        Fl_Double_Window window(px(9975), px(6420));
-        dialog.window = &window;
-        window.copy_label(input_caption().c_str());
-        window.callback(close_box);
-
-        add_label({240, 180, 6555, 255}, kInstruction, m_fonts.pgothic_bold);
-        add_label({420, 720, 675, 195}, "To:", m_fonts.gothic_bold);
-        add_label({420, 1080, 675, 195}, "Cc:", m_fonts.gothic);
-        add_label({60, 1560, 855, 195}, "Subject:", m_fonts.gothic_bold);
-        add_label({60, 1920, 1035, 195}, "Message:", m_fonts.gothic_bold);
-        add_label({240, 5040, 675, 195}, "Attach:", m_fonts.gothic);
-
-        // Created in the order the Tab key visits them.
-        dialog.cc = add_input<Fl_Input>({960, 1020, 7815, 315}, fields.cc, m_fonts.gothic);
-        const Twips body_at{960, 1860, 8775, 2955};
-        auto* editor = new Fl_Text_Editor(px(body_at.left), px(body_at.top), px(body_at.width),
-                                          px(body_at.height));
-        editor->textfont(m_fonts.gothic);
-        editor->textsize(kFontSize);
-        editor->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
-        // Tab moves on to the next field, as in the single-line fields.
-        editor->add_key_binding(FL_Tab, 0, Fl_Text_Editor::kf_ignore);
-        editor->add_key_binding(FL_Tab, FL_SHIFT, Fl_Text_Editor::kf_ignore);
-        editor->buffer(&body);
-        dialog.subject =
-            add_input<Fl_Input>({960, 1500, 8775, 315}, fields.subject, m_fonts.gothic);
-        dialog.to = add_input<Fl_Input>({960, 660, 7815, 315}, fields.to, m_fonts.gothic);
-        auto* ok = add_button({7140, 5580, 1695, 375}, kOkButton, m_fonts.gothic);
-        ok->callback(on_param_ok, &dialog);
-        dialog.attach = add_input<Fl_Input>({960, 4980, 7815, 315}, fields.attach, m_fonts.gothic);
-        auto* info = add_button({3720, 5580, 1215, 375}, kServerInfoButton, m_fonts.gothic);
-        info->callback(on_server_info, &dialog);
-        dialog.message_line = add_message_line({120, 6120, 9495, 255}, m_fonts.gothic);
-        window.end();
-
-        Fl::add_timeout(std::chrono::duration<double>(kCountdownTick).count(), on_param_tick,
-                        &dialog);
-        center_on_screen(window);
-        window.set_modal();
-        window.show();
-        dialog.cc->take_focus();
-        while (window.shown()) Fl::wait();
-        Fl::remove_timeout(on_param_tick, &dialog);
-        window.hide();
-        Fl::flush();
-        return dialog.outcome;
-    }
-
-    FormOutcome edit_settings(SettingsFields& fields) override {
-        SettingsDialog dialog;
-        dialog.fields = &fields;
-
-        Fl_Double_Window window(px(9690), px(4155));
-        dialog.window = &window;
-        window.copy_label(input_caption().c_str());
-        window.callback(close_box);
-
-        add_label({240, 180, 6555, 255}, kInstruction, m_fonts.pgothic_bold);
-        add_label({240, 780, 1395, 195}, "SMTP Server:", m_fonts.gothic_bold);
-        add_label({7200, 780, 555, 195}, "Port:", m_fonts.gothic_bold);
-        add_label({960, 1320, 675, 195}, "From:", m_fonts.gothic_bold);
-        add_label({300, 2100, 1335, 195}, "POP Server:", m_fonts.gothic_bold);
-        add_label({7200, 2100, 555, 195}, "Port:", m_fonts.gothic);
-        add_label({960, 2760, 555, 195}, "User:", m_fonts.gothic_bold);
-        add_label({4560, 2760, 1095, 195}, "Password:", m_fonts.gothic_bold);
-        // The separator between the SMTP values and the POP3 values.
-        new Fl_Box(FL_ENGRAVED_BOX, px(240), px(1785), px(8535), 2, nullptr);
-
-        // Created in the order the Tab key visits them; `inputs` is in the
-        // order of SettingsFields.
-        const Fl_Font font = m_fonts.gothic;
-        auto& in = dialog.inputs;
-        in[3] = add_input<Fl_Input>({1680, 2040, 5115, 315}, fields.pop_server, font);
-        in[2] = add_input<Fl_Input>({1680, 1260, 5115, 315}, fields.from, font);
-        in[1] = add_input<Fl_Input>({7920, 720, 795, 315}, fields.smtp_port, font);
-        in[0] = add_input<Fl_Input>({1680, 720, 5115, 315}, fields.smtp_server, font);
-        auto* ok = add_button({7080, 3360, 1695, 375}, kOkButton, font);
-        ok->callback(on_settings_ok, &dialog);
-        in[4] = add_input<Fl_Input>({7920, 2040, 855, 315}, fields.pop_port, font);
-        in[5] = add_input<Fl_Input>({1680, 2700, 1995, 315}, fields.user, font);
-        in[6] = add_input<Fl_Secret_Input>({5940, 2700, 1995, 315}, fields.password, font);
-        add_message_line({60, 3840, 9495, 255}, font);
-        window.end();
-
-        center_on_screen(window);
-        window.set_modal();
-        window.show();
-        in[3]->take_focus();
-        while (window.shown()) Fl::wait();
-        window.hide();
-        Fl::flush();
-        return dialog.outcome;
-    }
-
-    void pump() override {
-        if (Fl::first_window() != nullptr) Fl::check();
-    }
-
-  private:
-    static void on_param_tick(void* data) {
-        auto* dialog = static_cast<ParamDialog*>(data);
-        switch (dialog->countdown.tick()) {
-            case Countdown::Event::Expired:
-                dialog->outcome = FormOutcome::TimedOut;
-                dialog->window->hide();
-                return;
-            case Countdown::Event::Message:
-                dialog->message_line->copy_label(
-                    countdown_text(dialog->countdown.seconds_left()).c_str());
-                dialog->message_line->redraw();
-                Fl::flush();
-                break;
-            case Countdown::Event::None:
-                break;
-        }
-        Fl::repeat_timeout(std::chrono::duration<double>(kCountdownTick).count(), on_param_tick,
-                           data);
-    }
-
-    static void on_param_ok(Fl_Widget*, void* data) {
-        auto* dialog = static_cast<ParamDialog*>(data);
-        ParamFields& fields = *dialog->fields;
-        fields.to = input_text(*dialog->to);
-        fields.cc = input_text(*dialog->cc);
-        fields.subject = input_text(*dialog->subject);
-        char* typed = dialog->body->text();
-        const std::string body = typed != nullptr ? typed : "";
-        std::free(typed);
-        // An untouched body goes back exactly as it came, line breaks and all.
-        if (body != dialog->body_shown) fields.body = to_crlf(body);
-        fields.attach = input_text(*dialog->attach);
-        dialog->outcome = FormOutcome::Stored;
-        dialog->window->hide();
-    }
-
-    static void on_server_info(Fl_Widget*, void* data) {
-        auto* dialog = static_cast<ParamDialog*>(data);
-        if (!dialog->options->settings_text) return;
-        dialog->owner->show_message_over(dialog->options->settings_text(), false, dialog->window);
-    }
-
-    static void on_settings_ok(Fl_Widget*, void* data) {
-        auto* dialog = static_cast<SettingsDialog*>(data);
-        SettingsFields& f = *dialog->fields;
-        std::string* targets[] = {&f.smtp_server, &f.smtp_port, &f.from,    &f.pop_server,
-                                  &f.pop_port,    &f.user,      &f.password};
-        for (std::size_t i = 0; i < dialog->inputs.size(); ++i) {
-            *targets[i] = input_text(*dialog->inputs[i]);
-        }
-        dialog->outcome = FormOutcome::Stored;
-        dialog->window->hide();
+        run_modal(window, nullptr, over);
     }
 
     std::string m_exe_name;
     std::optional<std::chrono::milliseconds> m_countdown;
     Fonts m_fonts;
     // FLTK keeps pointers to the font names, so they live as long as the windows.
-    std::array<std::string, 4> m_font_names;
+    std::array<std::string, 3> m_font_names;
 };
+
+// The one way to open the X display: the one DISPLAY names.
+Result<Display*> open_display() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') return Error(ErrorKind::Config, "DISPLAY is not set");
+    Display* connection = XOpenDisplay(name);
+    if (connection == nullptr) {
+        return Error(ErrorKind::Connect, std::string("cannot open the display ") + name);
+    }
+    return connection;
+}
 
 }  // namespace
 
 bool gui_available() {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') return false;
-    Display* connection = XOpenDisplay(nullptr);
-    if (connection == nullptr) return false;
-    XCloseDisplay(connection);
+    auto connection = open_display();
+    if (!connection) return false;
+    XCloseDisplay(*connection);
     return true;
 }
 
-std::unique_ptr<Windows> make_gui_windows(std::string exe_name,
-                                          std::optional<std::chrono::milliseconds> countdown) {
+Result<std::unique_ptr<Windows>> make_gui_windows(
+    std::string exe_name, std::optional<std::chrono::milliseconds> countdown) {
     // FLTK ends the process when it cannot open the display itself, so the
     // connection is opened here first and handed over.
     if (fl_display == nullptr) {
-        const char* display = std::getenv("DISPLAY");
-        if (display == nullptr || *display == '\0') return nullptr;
-        Display* connection = XOpenDisplay(nullptr);
-        if (connection == nullptr) return nullptr;
+        VLT_TRY_ASSIGN(connection, open_display());
         fl_open_display(connection);
     }
-    return std::make_unique<GuiWindows>(std::move(exe_name), countdown);
+    return std::unique_ptr<Windows>(std::make_unique<GuiWindows>(std::move(exe_name), countdown));
 }
 
 }  // namespace vlt::ui

@@ -1,7 +1,7 @@
 #pragma once
 // Pieces shared by the three ways of showing the windows; not for use outside
-// src/ui and its tests. The factories never throw; make_gui_windows returns
-// nullptr when no window can be opened.
+// src/ui and its tests. The factories never throw; make_gui_windows fails when
+// no window can be opened.
 
 #include <chrono>
 #include <memory>
@@ -9,21 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+#include "ui/forms.h"
 #include "ui/windows.h"
 
 namespace vlt::ui {
-
-// Texts the windows show, shared by the graphical windows and the prompts.
-inline constexpr const char* kInstruction =
-    "パラメータが不足しています。パラメータを指定してください。　（太字は必須）";
-inline constexpr const char* kCaptionLead = "【再入力】 ";
-inline constexpr const char* kServerInfoButton = "サーバ情報";
-inline constexpr const char* kOkButton = "O K";
-
-// "【再入力】 Vellumtide  Ver： 0.3.43", the caption of both input windows.
-std::string input_caption();
-// The message window's caption: the executable name, three spaces, the version.
-std::string message_caption(std::string_view exe_name);
 
 // The message text as printed: CR LF becomes LF, and one LF follows the last line.
 std::string printable_message(std::string_view text);
@@ -44,7 +34,8 @@ std::unique_ptr<Windows> make_tty_windows(int in_fd, int out_fd,
 
 // True when this build has graphical windows and the X display opens.
 bool gui_available();
-std::unique_ptr<Windows> make_gui_windows(std::string exe_name,
-                                          std::optional<std::chrono::milliseconds> countdown);
+// Fails when this build has no graphical windows or the X display does not open.
+Result<std::unique_ptr<Windows>> make_gui_windows(
+    std::string exe_name, std::optional<std::chrono::milliseconds> countdown);
 
 }  // namespace vlt::ui

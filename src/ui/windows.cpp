@@ -21,6 +21,15 @@ std::string message_caption(std::string_view exe_name) {
     return std::string(exe_name) + "   " + version_text();
 }
 
+std::string shown_value(FieldKind kind, const std::string& value) {
+    return kind == FieldKind::Lines ? to_lf(value) : value;
+}
+
+std::string stored_value(FieldKind kind, const std::string& before, const std::string& typed) {
+    if (kind != FieldKind::Lines) return typed;
+    return typed == to_lf(before) ? before : to_crlf(typed);
+}
+
 std::string printable_message(std::string_view text) {
     std::string out = to_lf(text);
     out += '\n';
@@ -83,7 +92,7 @@ UiMode choose_mode() {
 std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name) {
     const auto countdown = parse_countdown_override(std::getenv("VELLUMTIDE_TEST_COUNTDOWN_MS"));
     if (mode == UiMode::Gui) {
-        if (auto gui = make_gui_windows(exe_name, countdown)) return gui;
+        if (auto gui = make_gui_windows(exe_name, countdown)) return std::move(gui).value();
         mode = isatty(STDIN_FILENO) == 1 ? UiMode::Tty : UiMode::None;
     }
     if (mode == UiMode::Tty) return make_tty_windows(STDIN_FILENO, STDOUT_FILENO, countdown);

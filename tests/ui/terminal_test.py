@@ -17,21 +17,15 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-SKIP = 77
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "support"), os.path.join(HERE, "..", "system")]
+from vltsys import SKIP, check, run_cases  # noqa: E402
 
 
 def countdown_text(seconds):
@@ -71,6 +65,21 @@ class Tmux:
     def kill_server(self):
         self.tmux("kill-server")
 
+    def program_pid(self, name, program):
+        """The process of `program` that session `name` runs, found among the
+        descendants of its pane."""
+        pids = [int(self.tmux("display-message", "-p", "-t", name, "#{pane_pid}").strip())]
+        while pids:
+            pid = pids.pop()
+            try:
+                if os.path.realpath(f"/proc/{pid}/exe") == os.path.realpath(program):
+                    return pid
+                with open(f"/proc/{pid}/task/{pid}/children") as children:
+                    pids += [int(child) for child in children.read().split()]
+            except OSError:  # ended meanwhile
+                pass
+        raise AssertionError(f"{program} is not running in {name}")
+
     def path(self, name):
         return os.path.join(self.work, name)
 
@@ -85,7 +94,7 @@ class Tmux:
                 if modes.endswith("\n"):  # stty has written all of it
                     return modes
             time.sleep(0.1)
-        raise Failure(f"no terminal modes recorded; screen:\n{self.screen(name)}")
+        raise AssertionError(f"no terminal modes recorded; screen:\n{self.screen(name)}")
 
     def screen(self, name, escapes=False):
         args = ["capture-pane", "-p", "-J", "-t", name] + (["-e"] if escapes else [])
@@ -98,7 +107,7 @@ class Tmux:
             if text in shown:
                 return shown
             time.sleep(0.1)
-        raise Failure(f"{text!r} not shown; screen:\n{self.screen(name)}")
+        raise AssertionError(f"{text!r} not shown; screen:\n{self.screen(name)}")
 
     def keys(self, name, text, enter=True):
         if text:
@@ -119,7 +128,7 @@ class Tmux:
                 with open(path, encoding="utf-8") as result:
                     return json.loads(result.read())
             time.sleep(0.1)
-        raise Failure(f"no result; screen:\n{self.screen(name)}")
+        raise AssertionError(f"no result; screen:\n{self.screen(name)}")
 
 
 def driver_command(t, driver, name, *args):
@@ -189,7 +198,6 @@ def test_declined_confirmation_stores_nothing(t, driver):
 
 
 def test_countdown_runs_out(t, driver):
-    started = time.monotonic()
     t.start("countdown", driver_command(t, driver, "countdown", "params", "subject=件名"),
             {"VELLUMTIDE_TEST_COUNTDOWN_MS": "2500"})
     shown = t.wait_for("countdown", "To: ")
@@ -197,9 +205,8 @@ def test_countdown_runs_out(t, driver):
     t.keys("countdown", "typed@example.com", enter=False)  # never finished
     got = t.result("countdown")
     check(got["outcome"] == "TimedOut", got)
-    check(2400 <= got["elapsed_ms"] <= 6000, got)
+    check(got["elapsed_ms"] >= 2400, got)
     check(got["fields"]["to"] == "" and got["fields"]["subject"] == "件名", got)
-    check(time.monotonic() - started < 10, "took too long")
     t.stop("countdown")
 
 
@@ -213,8 +220,7 @@ def test_interrupt_at_password_gives_echo_back(t, driver):
     t.wait_for("interrupt", "Password: ")
     # The interrupt the keyboard would send, to the program alone so that the
     # shell around it goes on to record the terminal's modes.
-    subprocess.run(["pkill", "-INT", "-f", "^" + re.escape(driver) + " .*interrupt.json"],
-                   timeout=10)
+    os.kill(t.program_pid("interrupt", driver), signal.SIGINT)
     modes = t.modes("interrupt")
     check(re.search(r"(?<![-\w])echo(?![-\w])", modes), "echo left off after an interrupt")
     check(not os.path.exists(t.path("interrupt.json")), "the interrupt did not end the program")
@@ -239,21 +245,13 @@ def main():
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed")
             return SKIP
-    failures = 0
     with tempfile.TemporaryDirectory(prefix="vlt-tty-") as work:
         t = Tmux(work)
         try:
-            for test in TESTS:
-                started = time.monotonic()
-                try:
-                    test(t, driver)
-                    print(f"ok   {test.__name__} ({time.monotonic() - started:.1f} s)")
-                except (Failure, subprocess.SubprocessError, KeyError, ValueError) as error:
-                    failures += 1
-                    print(f"FAIL {test.__name__}: {error}")
+            return run_cases([(test.__name__, lambda _root, test=test: test(t, driver))
+                              for test in TESTS])
         finally:
             t.kill_server()
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":

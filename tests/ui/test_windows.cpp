@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ui/countdown.h"
@@ -139,11 +138,10 @@ TEST(NoWindows, MessagePrintsAndInputWindowsCloseAtOnce) {
         asked = true;
         return std::string("x");
     };
-    const auto start = std::chrono::steady_clock::now();
+    // Nothing is read: a window that waited for input would hang here.
     EXPECT_EQ(windows->edit_params(params, options), FormOutcome::Closed);
     SettingsFields settings{"smtp", "25", "", "", "", "", ""};
     EXPECT_EQ(windows->edit_settings(settings), FormOutcome::Closed);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(params.to, "to");
     EXPECT_EQ(params.body, "body");
     EXPECT_EQ(settings.smtp_server, "smtp");
@@ -182,7 +180,9 @@ class TtyPrompts : public testing::Test {
         std::string text;
         char chunk[4096];
         ssize_t n;
-        while ((n = read(m_out[0], chunk, sizeof chunk)) > 0) text.append(chunk, n);
+        while ((n = read(m_out[0], chunk, sizeof chunk)) > 0) {
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
         return text;
     }
 
@@ -254,9 +254,7 @@ TEST_F(TtyPrompts, CountdownEndsThePromptsWithoutStoring) {
     type("typed@example.com\n");  // then nothing more, the writer stays open
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(windows(1200ms)->edit_params(fields, {}), FormOutcome::TimedOut);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, 1100ms);
-    EXPECT_LT(elapsed, 5s);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1100ms);
     EXPECT_EQ(fields.to, "keep@example.com");
     const std::string shown = screen();
     EXPECT_NE(shown.find(countdown_text(1)), std::string::npos);
