@@ -1,5 +1,6 @@
 #include "ui/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 
+#include "common/error_text.h"
+#include "ui/windows.h"
 
 namespace vlt::ui {
 
@@ -58,6 +61,21 @@ int poll_timeout(std::optional<Clock::time_point> deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
 }
+
+// A descriptor closed when it goes out of scope.
+class OwnedFd {
+  public:
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    ~OwnedFd() {
+        if (m_fd >= 0) close(m_fd);
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
 
 }  // namespace
 
@@ -131,6 +149,17 @@ ReadResult Terminal::read_secret(std::string_view prompt, std::string& line,
 
 void Terminal::discard_pending_input() const {
     if (input_is_terminal()) tcflush(m_in, TCIFLUSH);
+}
+
+Result<std::string> ask_terminal_password() {
+    const OwnedFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (tty.get() < 0) {
+        return Error(ErrorKind::Input, error_text_inline(runtime_error_from_errno(errno)));
+    }
+    Terminal terminal(tty.get(), tty.get());
+    std::string line;
+    if (terminal.read_secret("パスワード: ", line, std::nullopt) != ReadResult::Line) line.clear();
+    return line;
 }
 
 }  // namespace vlt::ui

@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace vlt::ui {
 
 enum class UiMode { Gui, Tty, None };
@@ -91,5 +93,13 @@ std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name = "vellu
 
 // The countdown message shown while the re-entry window waits.
 std::string countdown_text(long seconds_left);
+
+// Asks for a password on the controlling terminal (/dev/tty), whatever the
+// standard input and output are: writes the prompt "パスワード: " and reads one
+// line with echo off, returning it without its CR LF or LF (the end of input
+// gives an empty password). The echo is back before an interrupt typed
+// meanwhile (Ctrl-C) ends the run. Fails, with the standard error text of the
+// failure, when the process has no controlling terminal.
+Result<std::string> ask_terminal_password();
 
 }  // namespace vlt::ui

@@ -5,7 +5,8 @@ Runs ui_driver on a real terminal (so the program chooses the terminal way by
 itself), answers its prompts with tmux send-keys and reads the screen with
 capture-pane: the prompts in window order with their current values, the
 required labels in bold, the password without echo (and echo back on after),
-a multi-line body, declining the confirmation, and the countdown running out.
+a multi-line body, declining the confirmation, the countdown running out, and
+the password prompt that asks on the terminal whatever standard input is.
 
     terminal_test.py UI_DRIVER
 
@@ -227,12 +228,29 @@ def test_interrupt_at_password_gives_echo_back(t, driver):
     t.stop("interrupt")
 
 
+def test_password_prompt_on_the_terminal(t, driver):
+    # Standard input is not the terminal: the prompt still goes to the terminal.
+    t.start("password", driver_command(t, driver, "password", "password") + " < /dev/null")
+    t.answer("password", "パスワード: ", "s3cret パス")
+    got = t.result("password")
+    check(got["outcome"] == "Stored" and got["fields"] == {"password": "s3cret パス"}, got)
+    check("s3cret" not in t.screen("password"), "password echoed")
+    check(re.search(r"(?<![-\w])echo(?![-\w])", t.modes("password")), "echo left off")
+    t.stop("password")
+    # In a session of its own the driver has no terminal to ask on.
+    done = subprocess.run([driver, "none", "password"], start_new_session=True,
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+    got = json.loads(done.stdout.decode())
+    check(got["outcome"] == "Failed" and got["fields"]["error"].startswith("エラー番号 :"), got)
+
+
 TESTS = [
     test_params_prompts_defaults_and_body,
     test_settings_password_without_echo,
     test_declined_confirmation_stores_nothing,
     test_countdown_runs_out,
     test_interrupt_at_password_gives_echo_back,
+    test_password_prompt_on_the_terminal,
 ]
 
 

@@ -3,7 +3,9 @@
 //
 //   ui_driver MODE WINDOW [name=value ...]
 //     MODE    gui, tty, none, or auto (the mode the program would choose)
-//     WINDOW  message, params, settings, or mode (print the chosen mode only)
+//     WINDOW  message, params, settings, password (the terminal password
+//             prompt: outcome Stored or Failed), or mode (print the chosen
+//             mode only)
 //     values  to cc subject body attach; smtp_server smtp_port from pop_server
 //             pop_port user password; text wide=1 (message); settings_text
 //             (the server information of the re-entry window); exe (the
@@ -88,8 +90,10 @@ const char* outcome_name(FormOutcome outcome) {
 }
 
 int usage() {
-    std::fputs("usage: ui_driver gui|tty|none|auto message|params|settings|mode [name=value ...]\n",
-               stderr);
+    std::fputs(
+        "usage: ui_driver gui|tty|none|auto message|params|settings|password|mode "
+        "[name=value ...]\n",
+        stderr);
     return 2;
 }
 
@@ -127,6 +131,14 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     if (window == "mode") {
         outcome = "None";
+    } else if (window == "password") {
+        auto password = vlt::ui::ask_terminal_password();
+        outcome = password ? "Stored" : "Failed";
+        if (password) {
+            fields = {{"password", *password}};
+        } else {
+            fields = {{"error", password.error().reports.at(0)}};
+        }
     } else {
         const std::string exe = values.count("exe") ? value("exe") : "ui_driver";
         auto windows = vlt::ui::make_windows(mode, exe);
