@@ -1,40 +1,24 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <ctime>
+#include <string>
 
 #include "common/error_text.h"
 #include "common/log.h"
 #include "common/report.h"
+#include "support/files.h"
 
 namespace vlt {
 namespace {
 
-namespace fs = std::filesystem;
+using test::read_file;
 
 class LogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("vlt_log_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    static std::string slurp(const fs::path& p) {
-        std::ifstream f(p, std::ios::binary);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-
+    // A writer for the temporary folder whose clock always says
+    // 2026/12/07 10:31:05 in local time.
     LogWriter writer() const {
-        // 2026/12/07 10:31:05 in local time.
-        return LogWriter(m_dir.string(), "mail", [] {
+        return LogWriter(m_dir.path().string(), "mail", [] {
             std::tm tm{};
             tm.tm_year = 126;
             tm.tm_mon = 11;
@@ -46,38 +30,36 @@ class LogTest : public ::testing::Test {
             return std::chrono::system_clock::from_time_t(std::mktime(&tm));
         });
     }
+    std::string file(const std::string& name) const { return m_dir.file(name); }
 
-    fs::path m_dir;
+    test::TempDir m_dir;
 };
 
 TEST_F(LogTest, LineLayouts) {
     const LogWriter log = writer();
     ASSERT_TRUE(log.write("Scrivlane", "hello").ok());
     ASSERT_TRUE(log.write_error(error_text_full(RuntimeError::FileNotFound)).ok());
-    EXPECT_EQ(slurp(m_dir / "Scrivlane1.log"), "2026/12/07 10:31:05 *** hello\r\n");
+    EXPECT_EQ(read_file(file("Scrivlane1.log")), "2026/12/07 10:31:05 *** hello\r\n");
     // The error log is named after the executable; its lines begin with a space,
     // and a text with CR LF spans two lines.
-    EXPECT_EQ(slurp(m_dir / "mailERR1.log"),
+    EXPECT_EQ(read_file(file("mailERR1.log")),
               " 2026/12/07 10:31:05 *** エラー番号 :53 -- PrjVellumtide でエラーが発生しました。 "
               "\r\nファイルが見つかりません。\r\n");
 }
 
 TEST_F(LogTest, RotatesPastTheLimitBeforeTheNextWrite) {
     const LogWriter log = writer();
-    {
-        std::ofstream big(m_dir / "Scrivlane1.log", std::ios::binary);
-        big << std::string(2048000, 'x');
-    }
+    test::write_file(file("Scrivlane1.log"), std::string(2048000, 'x'));
     ASSERT_TRUE(log.write("Scrivlane", "a").ok());
     // Exactly at the limit: no rotation yet.
-    EXPECT_FALSE(fs::exists(m_dir / "Scrivlane2.log"));
+    EXPECT_FALSE(std::filesystem::exists(file("Scrivlane2.log")));
     ASSERT_TRUE(log.write("Scrivlane", "b").ok());
-    EXPECT_EQ(fs::file_size(m_dir / "Scrivlane2.log"), 2048000u + 27u);
-    EXPECT_EQ(slurp(m_dir / "Scrivlane1.log"), "2026/12/07 10:31:05 *** b\r\n");
+    EXPECT_EQ(std::filesystem::file_size(file("Scrivlane2.log")), 2048000u + 27u);
+    EXPECT_EQ(read_file(file("Scrivlane1.log")), "2026/12/07 10:31:05 *** b\r\n");
 }
 
 TEST_F(LogTest, UnwritableFolderIsAnErrorNotACrash) {
-    const LogWriter log(m_dir.string() + "/missing/folder", "mail");
+    const LogWriter log(file("missing/folder"), "mail");
     EXPECT_FALSE(log.write_error("x").ok());
     ErrorReport report(log);
     report.report("still reported");  // goes to standard error instead
