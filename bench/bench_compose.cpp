@@ -88,7 +88,7 @@ void BM_ComposeWithAttachment(benchmark::State& state) {
         benchmark::DoNotOptimize(octets);
     }
     std::filesystem::remove(path);
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
     state.counters["message_MiB"] = static_cast<double>(octets) / (1 << 20);
     state.counters["peak_rss_MiB"] = peak_rss_mib();
 }

@@ -51,7 +51,7 @@ void bm_base64_encode(benchmark::State& state) {
         std::string text = vlt::encoding::base64_encode(data);
         benchmark::DoNotOptimize(text.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(data.size()));
 }
 BENCHMARK(bm_base64_encode)->Unit(benchmark::kMillisecond);
 
@@ -65,7 +65,7 @@ void bm_base64_encode_reused_buffer(benchmark::State& state) {
         vlt::encoding::base64_encode(data, text);
         benchmark::DoNotOptimize(text.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(data.size()));
 }
 BENCHMARK(bm_base64_encode_reused_buffer)->Unit(benchmark::kMillisecond);
 
@@ -79,7 +79,7 @@ void bm_fresh_output_buffer(benchmark::State& state) {
         std::string text(size, '\0');
         benchmark::DoNotOptimize(text.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kAttachmentBytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kAttachmentBytes));
 }
 BENCHMARK(bm_fresh_output_buffer)->Unit(benchmark::kMillisecond);
 
@@ -100,7 +100,7 @@ void bm_base64_stream(benchmark::State& state) {
         written += out.size();
         benchmark::DoNotOptimize(written);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(data.size()));
 }
 BENCHMARK(bm_base64_stream)->Unit(benchmark::kMillisecond);
 
@@ -110,7 +110,7 @@ void bm_unicode_to_jis(benchmark::State& state) {
         std::string jis = vlt::encoding::unicode_to_jis(body);
         benchmark::DoNotOptimize(jis.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(body.size()));
 }
 BENCHMARK(bm_unicode_to_jis)->Unit(benchmark::kMillisecond);
 

@@ -4,6 +4,13 @@
 // (error-log lines begin with one space); the text may hold CR LF itself.
 // When the current file is longer than 2048000 bytes before a write, it
 // replaces the previous file first. Texts are written as UTF-8.
+//
+// Several runs may write one log at once: each entry is appended in one
+// write under an exclusive lock (flock) on the current file, and the size
+// check and the rotation happen under that lock too, so no entry and no
+// generation is lost. Logs are created with mode 0600, and a log of the
+// user's with a wider mode is narrowed to 0600. A log that is a symbolic link
+// or not a regular file is never written: the write fails with the reason.
 
 #include <chrono>
 #include <functional>

@@ -27,8 +27,12 @@ std::string trim_crlf(std::string_view text);
 std::string trim_null(std::string_view text);
 
 // The trimmed 1-based field `number` of `text` split at `separator` (a space,
-// a tab, or one character once trimmed). nullopt when there is no such field
-// (the NUL text of the original helper); an empty string for an empty field.
+// a tab, or one character once trimmed). nullopt when there is no such field:
+// the text is blank, `number` is below 1 or past the last field, or the
+// separator is not one character; a separator at the very end opens no field
+// ("a," has one). An empty field between two separators gives an empty
+// string, so a caller walking a list can tell an empty item ("a,,c") from
+// its end.
 std::optional<std::string> get_field(std::string_view text, long number,
                                      std::string_view separator);
 

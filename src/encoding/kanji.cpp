@@ -175,7 +175,7 @@ void run_utf8(std::string& out, std::string_view utf8, Stage& stage) {
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* const end = p + utf8.size();
     while (p < end) {
-        const std::size_t chunk = std::min<std::size_t>(kChunk, end - p);
+        const std::size_t chunk = std::min(kChunk, static_cast<std::size_t>(end - p));
         const auto* const chunk_end = p + chunk;
         char* w = buffer.room(room_for(chunk));
         while (p < chunk_end) {
@@ -203,7 +203,7 @@ std::string run_bytes(std::string_view sjis, Stage& stage) {
         const auto* p = reinterpret_cast<const unsigned char*>(sjis.data());
         const auto* const end = p + sjis.size();
         while (p < end) {
-            const std::size_t chunk = std::min<std::size_t>(kChunk, end - p);
+            const std::size_t chunk = std::min(kChunk, static_cast<std::size_t>(end - p));
             const auto* const chunk_end = p + chunk;
             char* w = buffer.room(room_for(chunk));
             while (p < chunk_end) {

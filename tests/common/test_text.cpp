@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, GetField,
                                            FieldCase{"two_char_separator", "a,b", 1, ",,",
                                                      std::nullopt},
                                            FieldCase{"blank_text", "   ", 1, ",", std::nullopt}),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& row) { return row.param.name; });
 
 TEST(Text, VersionText) {
     EXPECT_EQ(version_text(), "Ver： 0.3.43");
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StuffCase{"split_before_dot", {"a\r\n", ".b\r\n"}, "a\r\n..b\r\n"},
                       StuffCase{"split_inside_crlf", {"a\r", "\n.\r\n"}, "a\r\n..\r\n"},
                       StuffCase{"three_lines", {".\r\n.\r\n.\r\n"}, "..\r\n..\r\n..\r\n"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace vlt
