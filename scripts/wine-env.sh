@@ -6,6 +6,7 @@
 #            exports WINEPREFIX and the rest, makes the prefix when it is
 #            missing, starts a persistent wineserver, warms it up, and sets an
 #            EXIT trap that stops that wineserver again (vlt_wine_stop).
+#            vlt_wine_exec COMMAND [ARG...] then runs a command in it.
 # Run:       scripts/wine-env.sh build-win COMMAND [ARG...]
 #            does the same around one command and exits with its status.
 #
@@ -44,6 +45,9 @@ vlt_wine_start() {
   # Wine takes the system code page from the locale: 932, as on a Japanese Windows.
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   trap vlt_wine_stop EXIT
+  # Interrupted or terminated, the shell exits through its EXIT trap too.
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
 
   # Helper processes that wine starts keep the standard streams they are
   # given, so every set-up call gets /dev/null: otherwise they would hold the
@@ -70,6 +74,22 @@ vlt_wine_start() {
   fi
 }
 
+# Runs one command while the prefix is up and gives back its exit status. The
+# command runs in the background so that an interrupt or a termination of
+# this shell reaches it at once (passed on as SIGTERM), and the EXIT trap then
+# stops the wineserver; a foreground command would delay both until it ended.
+vlt_wine_exec() {
+  local child status=0
+  "$@" &
+  child=$!
+  trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; exit 130' INT
+  trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; exit 143' TERM
+  wait "$child" || status=$?
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  return "$status"
+}
+
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -euo pipefail
   if [ "$#" -lt 2 ]; then
@@ -80,6 +100,6 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   shift
   vlt_wine_start "$build"
   status=0
-  "$@" || status=$?
+  vlt_wine_exec "$@" || status=$?
   exit "$status"
 fi
