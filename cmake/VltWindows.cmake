@@ -1,0 +1,51 @@
+# The Windows build, cross-compiled with cmake/mingw-w64-x86_64.cmake and
+# tested under wine. Included by the top CMakeLists.txt instead of its own
+# subsystem loops while not every subsystem runs on Windows yet.
+
+# Subsystems that build and pass their tests on Windows, leaves first.
+set(VLT_WIN32_SUBSYSTEMS encoding)
+
+# Subsystems left out of the Windows build for now, and why:
+#   common   log files and the report use POSIX file calls (open, rename, fsync)
+#   sysinfo  the OS name comes from uname(2)
+#   net      sockets, polling and host resolution are POSIX; TLS is OpenSSL
+#   smtp     depends on net and common; files are opened through POSIX calls
+#   pop3     depends on net
+#   ui       terminal prompts use termios; the windows use FLTK
+#   app      the program folder, settings file and environment are POSIX
+# The executable needs app, so it is not built yet either.
+set(VLT_WIN32_NOT_PORTED common sysinfo net smtp pop3 ui app)
+
+foreach(sub IN LISTS VLT_WIN32_SUBSYSTEMS)
+  add_subdirectory(src/${sub})
+endforeach()
+
+if(VLT_TESTS)
+  enable_testing()
+  # Debian's GoogleTest package holds Linux libraries only; its sources in
+  # /usr/src/googletest are built here with the same toolchain.
+  set(VLT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+  if(NOT EXISTS ${VLT_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "No GoogleTest sources in ${VLT_GTEST_SOURCE_DIR} (package googletest)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${VLT_GTEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Not our code: the project's warning flags do not apply to it.
+  foreach(lib gtest gtest_main gmock gmock_main)
+    target_compile_options(${lib} PRIVATE -w)
+  endforeach()
+
+  # ctest runs each test program under wine in the build folder's own prefix
+  # (made by scripts/wine-env.sh). The test cases are listed when ctest runs,
+  # not when the build does, so building needs no wine.
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh ${PROJECT_BINARY_DIR}/wine-prefix)
+  endif()
+  set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+  foreach(sub IN LISTS VLT_WIN32_SUBSYSTEMS)
+    add_subdirectory(tests/${sub})
+  endforeach()
+endif()
