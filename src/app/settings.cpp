@@ -6,11 +6,11 @@
 #include <type_traits>
 
 #include "common/error_text.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "encoding/base64.h"
 #include "encoding/cp932.h"
 #include "encoding/utf8.h"
-#include "smtp/files.h"
 
 namespace vlt::app {
 
@@ -96,15 +96,10 @@ unsigned draw_key(const std::function<unsigned()>& random) {
     return device() % 5;
 }
 
+// The file's bytes; a file that is missing or cannot be read counts as empty.
 std::string file_text(const std::string& path) {
-    auto bytes = smtp::read_file_bytes(path);
-    return bytes ? *bytes : std::string();
-}
-
-// The plain text stored in a settings file: Base64, then the scramble undone.
-std::string decode_settings_file(std::string_view file_text) {
-    const std::string raw = encoding::base64_decode(file_text);
-    return text_of(unscramble(codes_of_bytes(raw)));
+    auto bytes = read_file_bytes(path);
+    return bytes.ok() && *bytes ? **bytes : std::string();
 }
 
 // The settings kept under a key of their own, in the order the file lists
@@ -124,6 +119,30 @@ auto stored_fields(Settings& s) {
     }};
 }
 
+// Older installations kept the settings under other names: each one found is
+// copied over the current file, the later name winning; its text is returned.
+std::string migrate_older_files(const SettingsPaths& paths) {
+    namespace fs = std::filesystem;
+    std::string text;
+    std::error_code ec;
+    for (const std::string* older : {&paths.oldest, &paths.previous}) {
+        std::string older_text = file_text(*older);
+        if (older_text.empty()) continue;
+        text = std::move(older_text);
+        fs::copy_file(*older, paths.current, fs::copy_options::overwrite_existing, ec);
+        fs::permissions(paths.current, fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perm_options::replace, ec);
+    }
+    return text;
+}
+
+void remove_older_files(const SettingsPaths& paths) {
+    std::error_code ec;
+    for (const std::string* older : {&paths.oldest, &paths.previous}) {
+        if (std::filesystem::is_regular_file(*older, ec)) std::filesystem::remove(*older, ec);
+    }
+}
+
 }  // namespace
 
 SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
@@ -132,14 +151,14 @@ SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
     return {base + "vlt.sysdat", base + "TERNLOAD.DAT", base + "VLTSYS.DAT"};
 }
 
-std::string crypt_settings(std::string_view mode, std::string_view text,
-                           const std::function<unsigned()>& random) {
-    const std::string m = to_upper_ascii(mode.substr(0, 3));
-    if (trim(text).empty()) return {};
-    if (m == "ENC")
-        return text_of(scramble(codes_of(text), 3 + static_cast<int>(draw_key(random))));
-    if (m == "DEC") return text_of(unscramble(codes_of(text)));
-    return {};
+std::string encode_settings_file(std::string_view plain, const std::function<unsigned()>& random) {
+    const int k = 3 + static_cast<int>(draw_key(random));
+    return encoding::base64_encode(bytes_of(scramble(codes_of(plain), k)));
+}
+
+std::string decode_settings_file(std::string_view file_text) {
+    const std::string raw = encoding::base64_decode(file_text);
+    return text_of(unscramble(codes_of_bytes(raw)));
 }
 
 std::string settings_plain_text(const ServerSettings& s) {
@@ -158,7 +177,8 @@ std::string settings_plain_text(const ServerSettings& s) {
     return text;
 }
 
-void parse_settings_text(std::string_view text, ServerSettings& s) {
+ServerSettings parse_settings_text(std::string_view text) {
+    ServerSettings s;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text.find('\n', start);
@@ -182,9 +202,10 @@ void parse_settings_text(std::string_view text, ServerSettings& s) {
             if (key == name) *field = value;
         }
     }
+    return s;
 }
 
-std::string missing_settings_report(const ServerSettings& s, std::string_view usage_line1) {
+Status check_complete(const ServerSettings& s, std::string_view usage_line1) {
     std::string missing;
     if (s.smtp_server.empty()) missing += "SMTPSRV ";
     if (s.smtp_port.empty()) missing += "SMTPPORT ";
@@ -192,8 +213,8 @@ std::string missing_settings_report(const ServerSettings& s, std::string_view us
     if (s.user.empty()) missing += "USER ";
     if (s.password.empty()) missing += "PASS ";
     if (missing.empty()) return {};
-    return "サーバ情報の設定が足りません。 " + missing + "（使用法：" + std::string(usage_line1) +
-           "）";
+    return Error(ErrorKind::Config, "サーバ情報の設定が足りません。 " + missing + "（使用法：" +
+                                        std::string(usage_line1) + "）");
 }
 
 std::string normalize_tls(std::string_view value) {
@@ -202,86 +223,48 @@ std::string normalize_tls(std::string_view value) {
     return std::string(value);
 }
 
-std::string tls_setting_report(std::string_view value) {
+Status check_tls_setting(std::string_view value) {
     const std::string upper = to_upper_ascii(value);
     if (upper.empty() || upper == "STARTTLS" || upper == "SSL") return {};
-    return "暗号化の指定が正しくありません: " + std::string(value);
+    return Error(ErrorKind::Config, "暗号化の指定が正しくありません: " + std::string(value));
 }
 
-bool load_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report) {
-    s = ServerSettings{};
+Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1) {
     std::string text = file_text(paths.current);
-    if (text.empty()) {
-        // Older installations kept the settings under other names: take them over.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        for (const std::string* older : {&paths.oldest, &paths.previous}) {
-            std::string older_text = file_text(*older);
-            if (older_text.empty()) continue;
-            text = std::move(older_text);
-            fs::copy_file(*older, paths.current, fs::copy_options::overwrite_existing, ec);
-            fs::permissions(paths.current, fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::replace, ec);
-        }
-    }
-    {
-        std::error_code ec;
-        for (const std::string* older : {&paths.oldest, &paths.previous}) {
-            if (std::filesystem::is_regular_file(*older, ec)) std::filesystem::remove(*older, ec);
-        }
-    }
-    if (text.empty()) {
-        report.report("サーバ情報の設定がされていません。");
-        return false;
-    }
-    parse_settings_text(decode_settings_file(text), s);
-    const std::string missing = missing_settings_report(s, usage_line1);
-    if (!missing.empty()) {
-        report.report(missing);
-        return false;
-    }
-    const std::string tls_fault = tls_setting_report(s.tls);
-    if (!tls_fault.empty()) {
-        report.report(tls_fault);
-        return false;
-    }
+    if (text.empty()) text = migrate_older_files(paths);
+    remove_older_files(paths);
+    if (text.empty()) return Error(ErrorKind::Config, "サーバ情報の設定がされていません。");
+    ServerSettings s = parse_settings_text(decode_settings_file(text));
+    VLT_TRY(check_complete(s, usage_line1));
+    VLT_TRY(check_tls_setting(s.tls));
     s.tls = normalize_tls(s.tls);
-    return true;
+    return s;
 }
 
-bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report, const std::function<unsigned()>& random) {
+Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
+                     const std::function<unsigned()>& random) {
     for (std::string* field : {&s.smtp_server, &s.smtp_port, &s.from, &s.pop_server, &s.pop_port,
                                &s.user, &s.password, &s.tls}) {
         *field = trim(*field);
     }
-    const std::string missing = missing_settings_report(s, usage_line1);
-    if (!missing.empty()) {
-        report.report(missing);
-        return false;
+    VLT_TRY(check_complete(s, usage_line1));
+    Status written =
+        write_file_bytes(paths.current, encode_settings_file(settings_plain_text(s), random), 0600);
+    if (written.ok()) return {};
+    Error& error = written.error();
+    const std::string& why = error.reports.front();
+    if (why == error_text_full(RuntimeError::FileNotFound) ||
+        why == error_text_full(RuntimeError::PathNotFound)) {
+        error.reports = {"定義ファイル　" + paths.current + "　がありません"};
     }
-    const std::string plain = settings_plain_text(s);
-    const int k = 3 + static_cast<int>(draw_key(random));
-    const std::string stored = encoding::base64_encode(bytes_of(scramble(codes_of(plain), k)));
-    Status written = smtp::write_file_bytes(paths.current, stored, 0600);
-    if (!written.ok()) {
-        const std::string& why = written.error().reports.front();
-        if (why == error_text_full(RuntimeError::FileNotFound) ||
-            why == error_text_full(RuntimeError::PathNotFound)) {
-            report.report("定義ファイル　" + paths.current + "　がありません");
-        } else {
-            report.report(why);
-        }
-        return false;
-    }
-    return true;
+    return std::move(error);
 }
 
-std::string unstorable_value_report(const ServerSettings& s) {
+Status check_storable(const ServerSettings& s) {
     for (const auto& [key, value] : stored_fields(s)) {
         if (value->find_first_of(std::string_view("\r\n\t\0", 4)) != std::string::npos) {
-            return std::string("設定値に使用できない文字が含まれています。(") + key + ")";
+            return Error(ErrorKind::Config,
+                         std::string("設定値に使用できない文字が含まれています。(") + key + ")");
         }
     }
     return {};

@@ -31,21 +31,22 @@ bool same(const ServerSettings& a, const ServerSettings& b) {
            a.tls == b.tls;
 }
 
-TEST(Crypt, EveryKeyLetterRoundTrips) {
-    const std::string plain = "# <Vellumtide -- Config>\r\nMAIL_PASSWD:\tp#ss:word\r\n";
+TEST(SettingsCoding, EveryKeyLetterRoundTrips) {
+    // Code page 932 bytes under the scramble: a kanji is one two-byte code.
+    const std::string plain = "# <Vellumtide -- Config>\r\nMAIL_PASSWD:\tp#ss:word漢字\r\n";
     for (unsigned key = 0; key < 5; ++key) {
-        const std::string scrambled = crypt_settings("enc", plain, [key] { return key; });
+        const std::string stored = encode_settings_file(plain, [key] { return key; });
+        const std::string scrambled = encoding::base64_decode(stored);
         ASSERT_EQ(scrambled.front(), static_cast<char>('D' + key));
-        EXPECT_NE(scrambled.substr(1), plain);
-        EXPECT_EQ(crypt_settings("DEC", scrambled), plain) << "key " << key;
+        EXPECT_EQ(scrambled.size(), plain.size() - 6 + 4 + 1);
+        EXPECT_EQ(decode_settings_file(stored), plain) << "key " << key;
     }
-    EXPECT_EQ(crypt_settings("xyz", plain), "");
-    EXPECT_EQ(crypt_settings("ENC", "   "), "");
 }
 
-TEST(Crypt, ShiftPattern) {
+TEST(SettingsCoding, ShiftPattern) {
     // Key D (k = 3): the shifts are 2, 1, 3, 2, 1, 3 ...
-    EXPECT_EQ(crypt_settings("ENC", "dddddd", [] { return 0u; }), "Dbcabca");
+    EXPECT_EQ(encoding::base64_decode(encode_settings_file("dddddd", [] { return 0u; })),
+              "Dbcabca");
 }
 
 class SettingsFiles : public RunFixture {};
@@ -54,13 +55,11 @@ TEST_F(SettingsFiles, RoundTripForBothStylesAndEveryKey) {
     const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
     for (bool smtp_auth : {false, true}) {
         for (unsigned key = 0; key < 5; ++key) {
-            LogWriter log(folder.string(), "t");
-            ErrorReport report(log);
-            ServerSettings s = sample(smtp_auth);
-            ASSERT_TRUE(save_settings(paths, s, "usage", report, [key] { return key; }));
-            ServerSettings loaded;
-            ASSERT_TRUE(load_settings(paths, loaded, "usage", report));
-            EXPECT_TRUE(same(loaded, sample(smtp_auth))) << smtp_auth << key;
+            ASSERT_TRUE(
+                save_settings(paths, sample(smtp_auth), "usage", [key] { return key; }).ok());
+            const auto loaded = load_settings(paths, "usage");
+            ASSERT_TRUE(loaded.ok());
+            EXPECT_TRUE(same(*loaded, sample(smtp_auth))) << smtp_auth << key;
         }
     }
     struct stat st {};
@@ -80,17 +79,16 @@ TEST_F(SettingsFiles, PlainTextLayout) {
 }
 
 std::string stored_file(const std::string& plain) {
-    return encoding::base64_encode(crypt_settings("ENC", plain, [] { return 2u; }));
+    return encode_settings_file(plain, [] { return 2u; });
 }
 
 TEST_F(SettingsFiles, LowerCaseKeysCommentsAndRepeats) {
     write("vlt.sysdat", stored_file("# comment: x\nsmtp_xconf: true\nsmtp_server:\ta\n"
                                     "smtp_server: b\nsmtp_port:25\nfrom: f@x\n mail_user: u \n"
                                     "mail_passwd:\t#:pw\nunknown: z\nno colon here"));
-    ServerSettings s;
-    LogWriter log(folder.string(), "t");
-    ErrorReport report(log);
-    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
+    const auto loaded = load_settings(SettingsPaths::in_folder(folder.string()), "u");
+    ASSERT_TRUE(loaded.ok());
+    const ServerSettings& s = *loaded;
     EXPECT_TRUE(s.use_smtp_auth);
     EXPECT_EQ(s.smtp_server, "b");
     EXPECT_EQ(s.user, "u");
@@ -98,12 +96,11 @@ TEST_F(SettingsFiles, LowerCaseKeysCommentsAndRepeats) {
 }
 
 TEST_F(SettingsFiles, MigratesOlderFiles) {
+    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
     write("TERNLOAD.DAT", stored_file(settings_plain_text(sample(false))));
-    ServerSettings s;
-    LogWriter log(folder.string(), "t");
-    ErrorReport report(log);
-    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
-    EXPECT_TRUE(same(s, sample(false)));
+    auto loaded = load_settings(paths, "u");
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_TRUE(same(*loaded, sample(false)));
     EXPECT_FALSE(std::filesystem::exists(folder / "TERNLOAD.DAT"));
     EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
 
@@ -112,33 +109,31 @@ TEST_F(SettingsFiles, MigratesOlderFiles) {
     ServerSettings other = sample(true);
     write("TERNLOAD.DAT", stored_file(settings_plain_text(sample(false))));
     write("VLTSYS.DAT", stored_file(settings_plain_text(other)));
-    ASSERT_TRUE(load_settings(SettingsPaths::in_folder(folder.string()), s, "u", report));
-    EXPECT_TRUE(same(s, other));
+    loaded = load_settings(paths, "u");
+    ASSERT_TRUE(loaded.ok());
+    EXPECT_TRUE(same(*loaded, other));
     EXPECT_FALSE(std::filesystem::exists(folder / "VLTSYS.DAT"));
     EXPECT_FALSE(std::filesystem::exists(folder / "TERNLOAD.DAT"));
 }
 
 TEST_F(SettingsFiles, MissingAndIncompleteReports) {
     const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
-    LogWriter log(folder.string(), "t");
-    ErrorReport report(log);
-    ServerSettings s;
-    EXPECT_FALSE(load_settings(paths, s, "u", report));
+    const auto none = load_settings(paths, "u");
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.error().reports, std::vector<std::string>{"サーバ情報の設定がされていません。"});
     ServerSettings partial = sample(true);
     partial.user.clear();
     partial.password.clear();
     write("vlt.sysdat", stored_file(settings_plain_text(partial)));
-    EXPECT_FALSE(load_settings(paths, s, "vellumtide　フラグ", report));
-    ASSERT_EQ(report.reported().size(), 2u);
-    EXPECT_EQ(report.reported()[0], "サーバ情報の設定がされていません。");
-    EXPECT_EQ(report.reported()[1],
-              "サーバ情報の設定が足りません。 USER PASS （使用法：vellumtide　フラグ）");
+    const auto incomplete = load_settings(paths, "vellumtide　フラグ");
+    ASSERT_FALSE(incomplete.ok());
+    EXPECT_EQ(incomplete.error().reports,
+              std::vector<std::string>{
+                  "サーバ情報の設定が足りません。 USER PASS （使用法：vellumtide　フラグ）"});
 }
 
 TEST_F(SettingsFiles, BadFilesNeverCrash) {
     const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
-    LogWriter log(folder.string(), "t");
-    ErrorReport report(log);
     std::mt19937 rng(7);
     auto random_bytes = [&](std::size_t n) {
         std::string b(n, '\0');
@@ -156,13 +151,11 @@ TEST_F(SettingsFiles, BadFilesNeverCrash) {
     };
     for (const auto& bytes : files) {
         write("vlt.sysdat", bytes);
-        ServerSettings s;
-        EXPECT_FALSE(load_settings(paths, s, "u", report));
+        EXPECT_FALSE(load_settings(paths, "u").ok());
     }
     std::filesystem::remove(folder / "vlt.sysdat");
     std::filesystem::create_directory(folder / "vlt.sysdat");
-    ServerSettings s;
-    EXPECT_FALSE(load_settings(paths, s, "u", report));
+    EXPECT_FALSE(load_settings(paths, "u").ok());
 }
 
 TEST(SettingsDisplay, ExactText) {

@@ -1,4 +1,4 @@
-#include "smtp/files.h"
+#include "common/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include "common/error_text.h"
 #include "encoding/utf8.h"
 
-namespace vlt::smtp {
+namespace vlt {
 
 namespace {
 
@@ -43,8 +43,12 @@ class Fd {
 };
 
 Error io_error(int err, const std::string& path) {
-    (void)path;
-    return Error(ErrorKind::Io, error_text_full(runtime_error_from_errno(err)));
+    return Error::on_file(error_text_full(runtime_error_from_errno(err)), path);
+}
+
+// Opening fails without an error when there is nothing at the path.
+bool is_absent(int err) {
+    return err == ENOENT || err == ENOTDIR;
 }
 
 }  // namespace
@@ -55,31 +59,35 @@ std::uint64_t regular_file_length(const std::string& path) {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::optional<std::string> read_file_bytes(const std::string& path) {
-    if (path.empty() || is_hidden(path)) return std::nullopt;
+Result<std::optional<std::string>> read_file_bytes(const std::string& path) {
+    if (path.empty() || is_hidden(path)) return std::optional<std::string>();
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (fd.get() < 0) return std::nullopt;
+    if (fd.get() < 0) {
+        if (is_absent(errno)) return std::optional<std::string>();
+        return io_error(errno, path);
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 2) return std::nullopt;
+    if (::fstat(fd.get(), &st) != 0) return io_error(errno, path);
+    if (!S_ISREG(st.st_mode) || st.st_size < 2) return std::optional<std::string>();
     std::string bytes;
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < bytes.size()) {
         const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
+        if (n < 0) return io_error(errno, path);
         if (n == 0) break;  // the file shrank while we read it
         got += static_cast<std::size_t>(n);
     }
     bytes.resize(got);
-    if (bytes.size() < 2) return std::nullopt;
-    return bytes;
+    if (bytes.size() < 2) return std::optional<std::string>();
+    return std::optional<std::string>(std::move(bytes));
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-    auto bytes = read_file_bytes(path);
-    if (!bytes) return std::nullopt;
-    return encoding::decode_external(*bytes);
+Result<std::optional<std::string>> read_text_file(const std::string& path) {
+    VLT_TRY_ASSIGN(bytes, read_file_bytes(path));
+    if (!bytes) return bytes;
+    return std::optional<std::string>(encoding::decode_external(*bytes));
 }
 
 Status write_file_bytes(const std::string& path, std::string_view bytes, unsigned mode) {
@@ -117,4 +125,4 @@ Status write_file_bytes(const std::string& path, std::string_view bytes, unsigne
     return {};
 }
 
-}  // namespace vlt::smtp
+}  // namespace vlt
