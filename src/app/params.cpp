@@ -8,15 +8,20 @@ namespace vlt::app {
 
 namespace {
 
-// One pair of surrounding quotes (both apostrophes or both double quotes) is
-// removed; a lone quote character is kept as it is.
-std::string strip_quotes(std::string text) {
-    if (text.size() >= 2) {
-        const char q = text.front();
-        if ((q == '\'' || q == '"') && text.back() == q) return text.substr(1, text.size() - 2);
+// Removes one pair of surrounding quotes, both the same character out of
+// `quotes`; a lone quote character is kept as it is. Argument items accept
+// apostrophes and double quotes; the environment options double quotes only,
+// so that an apostrophe there is part of the value.
+std::string strip_pair(std::string_view text, std::string_view quotes) {
+    if (text.size() >= 2 && quotes.find(text.front()) != std::string_view::npos &&
+        text.back() == text.front()) {
+        return std::string(text.substr(1, text.size() - 2));
     }
-    return text;
+    return std::string(text);
 }
+
+constexpr std::string_view kItemQuotes = "'\"";
+constexpr std::string_view kOptionQuotes = "\"";
 
 enum class Width { Kept, Narrowed };
 
@@ -59,7 +64,7 @@ ItemValue item_value(std::string_view raw) {
     std::string value = trim(raw);
     const std::string narrowed = encoding::narrow(value);
     if (narrowed == "\"\"" || narrowed == "''") value.clear();
-    value = strip_quotes(std::move(value));
+    value = strip_pair(value, kItemQuotes);
     std::string narrowed_value = encoding::narrow(value);
     return {std::move(value), std::move(narrowed_value)};
 }
@@ -123,7 +128,7 @@ MailOptions read_env_options(const EnvLookup& env) {
     MailOptions options;
     auto get = [&](const char* name) { return trim(env(name).value_or("")); };
 
-    options.from_name = strip_quotes(get("FROM_NAME"));
+    options.from_name = strip_pair(get("FROM_NAME"), kOptionQuotes);
 
     struct Alias {
         const char* name;
@@ -136,7 +141,7 @@ MailOptions read_env_options(const EnvLookup& env) {
         {"REPLY_TO", &MailOptions::reply_to, "REPLY_TOに全角が含まれています"},
     };
     for (const Alias& alias : aliases) {
-        std::string value = encoding::narrow(strip_quotes(get(alias.name)));
+        std::string value = encoding::narrow(strip_pair(get(alias.name), kOptionQuotes));
         value = replace_all(value, " ", "");
         value = replace_all(value, "\t", "");
         value = trim_crlf(value);

@@ -1,5 +1,8 @@
 #include "app/settings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <random>
@@ -17,6 +20,8 @@ namespace vlt::app {
 namespace {
 
 constexpr std::string_view kHeaderLine = "# <Vellumtide -- Config>";
+// A settings file is a few hundred bytes; a larger one is not read.
+constexpr std::uint64_t kMaxSettingsBytes = 64 * 1024;
 
 // The 16-bit code page 932 codes of a text, one per character ("?" for a
 // character the code page lacks).
@@ -30,17 +35,12 @@ std::vector<int> codes_of(std::string_view utf8) {
     return codes;
 }
 
-// Codes back to text; a code outside the code page becomes U+30FB.
-std::string text_of(const std::vector<int>& codes) {
-    std::string out;
-    for (int code : codes) {
-        char32_t cp = 0;
-        if (code >= 0 && code <= 0xFFFF)
-            cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
-        if (cp == 0 && code != 0) cp = 0x30FB;
-        encoding::append_utf8(out, cp);
-    }
-    return out;
+// Appends the character of a code; a code outside the code page becomes U+30FB.
+void append_code(std::string& out, int code) {
+    char32_t cp = 0;
+    if (code >= 0 && code <= 0xFFFF) cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
+    if (cp == 0 && code != 0) cp = 0x30FB;
+    encoding::append_utf8(out, cp);
 }
 
 // Codes to bytes: a code above 0xFF takes two bytes, high byte first.
@@ -53,19 +53,11 @@ std::string bytes_of(const std::vector<int>& codes) {
     return out;
 }
 
-// Bytes to codes: a lead byte and the byte after it form one code.
-std::vector<int> codes_of_bytes(std::string_view bytes) {
-    std::vector<int> codes;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(bytes[i]);
-        if (encoding::is_lead_byte(b) && i + 1 < bytes.size()) {
-            codes.push_back(b << 8 | static_cast<std::uint8_t>(bytes[i + 1]));
-            ++i;
-        } else {
-            codes.push_back(b);
-        }
-    }
-    return codes;
+// The code at `pos` (a lead byte and the byte after it form one code); moves past it.
+int next_code(std::string_view bytes, std::size_t& pos) {
+    const auto b = static_cast<std::uint8_t>(bytes[pos++]);
+    if (!encoding::is_lead_byte(b) || pos >= bytes.size()) return b;
+    return b << 8 | static_cast<std::uint8_t>(bytes[pos++]);
 }
 
 // The shift of the character at 1-based position i under key k.
@@ -81,25 +73,23 @@ std::vector<int> scramble(const std::vector<int>& plain, int k) {
     return out;
 }
 
-std::vector<int> unscramble(const std::vector<int>& scrambled) {
-    std::vector<int> out;
-    if (scrambled.empty()) return out;
-    const int k = scrambled[0] - 'A';
-    out.reserve(scrambled.size() - 1);
-    for (std::size_t i = 1; i < scrambled.size(); ++i) out.push_back(scrambled[i] + shift_at(k, i));
-    return out;
-}
-
 unsigned draw_key(const std::function<unsigned()>& random) {
     if (random) return random() % 5;
     std::random_device device;
     return device() % 5;
 }
 
-// The file's bytes; a file that is missing or cannot be read counts as empty.
-std::string file_text(const std::string& path) {
-    auto bytes = read_file_bytes(path);
-    return bytes.ok() && *bytes ? **bytes : std::string();
+// The file's bytes: empty when nothing is there; a file that is there but
+// cannot be read fails with LoadSettings's report of its run-time error.
+Result<std::string> settings_bytes(const std::string& path) {
+    auto bytes = read_own_file(path, kMaxSettingsBytes);
+    if (!bytes.ok()) {
+        Error error = std::move(bytes).error();
+        const auto number = static_cast<RuntimeError>(error.run_time_error);
+        error.reports = {"エラーが発生しました。 \r\nデータ:\t" + error_text_inline(number)};
+        return error;
+    }
+    return std::move(bytes).value().value_or(std::string());
 }
 
 // The settings kept under a key of their own, in the order the file lists
@@ -119,28 +109,38 @@ auto stored_fields(Settings& s) {
     }};
 }
 
-// Older installations kept the settings under other names: each one found is
-// copied over the current file, the later name winning; its text is returned.
-std::string migrate_older_files(const SettingsPaths& paths) {
-    namespace fs = std::filesystem;
+// The stored text of the older files (the later name wins); empty when
+// there is none or it cannot be read.
+std::string older_text(const SettingsPaths& paths) {
     std::string text;
-    std::error_code ec;
     for (const std::string* older : {&paths.oldest, &paths.previous}) {
-        std::string older_text = file_text(*older);
-        if (older_text.empty()) continue;
-        text = std::move(older_text);
-        fs::copy_file(*older, paths.current, fs::copy_options::overwrite_existing, ec);
-        fs::permissions(paths.current, fs::perms::owner_read | fs::perms::owner_write,
-                        fs::perm_options::replace, ec);
+        auto bytes = read_own_file(*older, kMaxSettingsBytes);
+        if (bytes.ok() && *bytes) text = std::move(**bytes);
     }
     return text;
 }
 
 void remove_older_files(const SettingsPaths& paths) {
-    std::error_code ec;
     for (const std::string* older : {&paths.oldest, &paths.previous}) {
-        if (std::filesystem::is_regular_file(*older, ec)) std::filesystem::remove(*older, ec);
+        struct stat st {};
+        if (::lstat(older->c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(older->c_str());
     }
+}
+
+// Older installations kept the settings under other names: their text is
+// stored as the current file, and the older files go only once that file is
+// written, flushed and reads back the same.
+Result<std::string> migrate_older_files(const SettingsPaths& paths, const ReplaceOptions& store) {
+    std::string text = older_text(paths);
+    if (text.empty()) return text;
+    VLT_TRY(replace_file(paths.current, text, store));
+    auto back = read_own_file(paths.current, kMaxSettingsBytes);
+    if (!back.ok() || !*back || **back != text) {
+        return Error::on_file(static_cast<int>(RuntimeError::DeviceIo),
+                              error_text_full(RuntimeError::DeviceIo), paths.current);
+    }
+    remove_older_files(paths);
+    return text;
 }
 
 }  // namespace
@@ -157,8 +157,16 @@ std::string encode_settings_file(std::string_view plain, const std::function<uns
 }
 
 std::string decode_settings_file(std::string_view file_text) {
+    // Decoded code by code: the memory is the Base64-decoded bytes and the text.
     const std::string raw = encoding::base64_decode(file_text);
-    return text_of(unscramble(codes_of_bytes(raw)));
+    std::string text;
+    if (raw.empty()) return text;
+    text.reserve(raw.size() + raw.size() / 2);
+    std::size_t pos = 0;
+    const int k = next_code(raw, pos) - 'A';
+    for (std::size_t i = 1; pos < raw.size(); ++i)
+        append_code(text, next_code(raw, pos) + shift_at(k, i));
+    return text;
 }
 
 std::string settings_plain_text(const ServerSettings& s) {
@@ -229,10 +237,15 @@ Status check_tls_setting(std::string_view value) {
     return Error(ErrorKind::Config, "暗号化の指定が正しくありません: " + std::string(value));
 }
 
-Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1) {
-    std::string text = file_text(paths.current);
-    if (text.empty()) text = migrate_older_files(paths);
-    remove_older_files(paths);
+Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,
+                                     const ReplaceOptions& store) {
+    VLT_TRY_ASSIGN(text, settings_bytes(paths.current));
+    if (text.empty()) {
+        VLT_TRY_ASSIGN(migrated, migrate_older_files(paths, store));
+        text = std::move(migrated);
+    } else {
+        remove_older_files(paths);
+    }
     if (text.empty()) return Error(ErrorKind::Config, "サーバ情報の設定がされていません。");
     ServerSettings s = parse_settings_text(decode_settings_file(text));
     VLT_TRY(check_complete(s, usage_line1));
@@ -242,14 +255,14 @@ Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_vie
 }
 
 Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
-                     const std::function<unsigned()>& random) {
+                     const std::function<unsigned()>& random, const ReplaceOptions& store) {
     for (std::string* field : {&s.smtp_server, &s.smtp_port, &s.from, &s.pop_server, &s.pop_port,
                                &s.user, &s.password, &s.tls}) {
         *field = trim(*field);
     }
     VLT_TRY(check_complete(s, usage_line1));
     Status written =
-        write_file_bytes(paths.current, encode_settings_file(settings_plain_text(s), random), 0600);
+        replace_file(paths.current, encode_settings_file(settings_plain_text(s), random), store);
     if (written.ok()) return {};
     Error& error = written.error();
     const std::string& why = error.reports.front();

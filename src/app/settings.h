@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/files.h"
 #include "common/result.h"
 
 namespace vlt::app {
@@ -58,12 +59,19 @@ std::string normalize_tls(std::string_view value);
 // file's lines.
 Status check_storable(const ServerSettings& s);
 
-// Reads the settings (migrating the older files first) and checks them.
-Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1);
+// Reads the settings and checks them. Without a current file the older files
+// are migrated first. A file that is there but cannot be read (no permission,
+// a link or not an ordinary file, over 64 KiB) fails with "エラーが発生しました。 "
+// CR LF "データ:" tab and the inline standard error text of its run-time error.
+// `store` is used for the migrated file.
+Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,
+                                     const ReplaceOptions& store = {});
 
-// Trims and checks the settings, then writes the file.
+// Trims and checks the settings, then replaces the file (replace_file), the
+// previous one kept as the backup.
 Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
-                     const std::function<unsigned()>& random = {});
+                     const std::function<unsigned()>& random = {},
+                     const ReplaceOptions& store = {});
 
 // The text shown for the stored settings.
 std::string settings_display_text(const ServerSettings& s);

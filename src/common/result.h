@@ -32,6 +32,7 @@ struct Error {
     std::vector<std::string> reports;      // error-log entries, first to last
     std::vector<std::string> reply_lines;  // the server's reply, when it refused
     std::string path;                      // the file a file failure concerns
+    int run_time_error = 0;                // its run-time error number, 0 when none
 
     Error() = default;
     Error(ErrorKind k, std::string report) : kind(k) {
@@ -39,9 +40,10 @@ struct Error {
     }
     Error(ErrorKind k, std::vector<std::string> texts) : kind(k), reports(std::move(texts)) {}
 
-    // A file failure: its report and the file it concerns.
-    static Error on_file(std::string report, std::string file) {
+    // A file failure: its run-time error number, its report and the file it concerns.
+    static Error on_file(int number, std::string report, std::string file) {
         Error e(ErrorKind::Io, std::move(report));
+        e.run_time_error = number;
         e.path = std::move(file);
         return e;
     }

@@ -144,15 +144,21 @@ TEST(CommandLine, HugeInputIsHandledWhole) {
     EXPECT_EQ(p.message.body.size(), field.size());
 }
 
-TEST(EnvOptions, Aliases) {
-    std::map<std::string, std::string> vars = {
-        {"FROM_NAME", " \"山田 太郎\" "},       {"TO_ALIAS", "Team A"},       {"CC_ALIAS", "漢字"},
-        {"REPLY_TO", "'ｒｅｐｌｙ＠ｘ．ｊｐ'"}, {"DEBUG_MODE", " protocol "},
-    };
-    const MailOptions o = read_env_options([&](const char* name) -> std::optional<std::string> {
+MailOptions options_of(const std::map<std::string, std::string>& vars) {
+    return read_env_options([&](const char* name) -> std::optional<std::string> {
         auto it = vars.find(name);
         if (it == vars.end()) return std::nullopt;
         return it->second;
+    });
+}
+
+TEST(EnvOptions, Aliases) {
+    const MailOptions o = options_of({
+        {"FROM_NAME", " \"山田 太郎\" "},
+        {"TO_ALIAS", "Team A"},
+        {"CC_ALIAS", "漢字"},
+        {"REPLY_TO", "ｒｅｐｌｙ＠ｘ．ｊｐ"},
+        {"DEBUG_MODE", " protocol "},
     });
     EXPECT_EQ(o.from_name, "山田 太郎");
     EXPECT_EQ(o.to_alias, "TeamA");
@@ -161,6 +167,30 @@ TEST(EnvOptions, Aliases) {
     EXPECT_TRUE(o.protocol_logging());
     EXPECT_EQ(o.log_detail, "HDR");
     EXPECT_EQ(o.complaints, std::vector<std::string>{"CC_ALIASに全角が含まれています"});
+}
+
+// Each option loses one pair of surrounding double quotes; apostrophes stay.
+TEST(EnvOptions, OnlyDoubleQuotesAreStripped) {
+    struct Case {
+        const char* value;
+        const char* from_name;
+        const char* alias;  // the same value as TO_ALIAS, CC_ALIAS and REPLY_TO
+    };
+    const Case cases[] = {
+        {"\"'Taro'\"", "'Taro'", "'Taro'"}, {"'Taro'", "'Taro'", "'Taro'"},
+        {"\"Taro\"", "Taro", "Taro"},       {"\"\"Taro\"\"", "\"Taro\"", "\"Taro\""},
+        {"\"Taro", "\"Taro", "\"Taro"},     {"\"", "\"", "\""},
+    };
+    for (const Case& c : cases) {
+        const MailOptions o = options_of({{"FROM_NAME", c.value},
+                                          {"TO_ALIAS", c.value},
+                                          {"CC_ALIAS", c.value},
+                                          {"REPLY_TO", c.value}});
+        EXPECT_EQ(o.from_name, c.from_name) << c.value;
+        EXPECT_EQ(o.to_alias, c.alias) << c.value;
+        EXPECT_EQ(o.cc_alias, c.alias) << c.value;
+        EXPECT_EQ(o.reply_to, c.alias) << c.value;
+    }
 }
 
 }  // namespace
