@@ -1,56 +1,52 @@
 #pragma once
-// The run's values: the parameter table filled from the command line and the
-// stored settings, the mode flags, and the environment options.
+// The run's values from outside: the items of the argument text and the
+// environment options.
+//
+// The argument text is split at commas. A settings run (--conf, --xcnf) reads
+// items 2-8 as the seven server values and item 9 as the encryption; any
+// other run reads items 1-5 as the message values. The values are the fields
+// of the windows that ask for them when they are missing.
 
-#include <array>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "common/report.h"
+#include "common/result.h"
+#include "ui/windows.h"
 
 namespace vlt::app {
 
-// Slots of the parameter table. 0-5 hold the stored server settings, 6-12 the
-// server values of the command line (later the values prepared for sending),
-// 13-17 the message fields.
-enum Slot : int {
-    kSmtpServer = 0,
-    kSmtpPort = 1,
-    kPopServer = 2,
-    kPopPort = 3,
-    kUser = 4,
-    kPassword = 5,
-    kArgSmtpServer = 6,
-    kArgSmtpPort = 7,
-    kArgPopServer = 8,
-    kArgPopPort = 9,
-    kArgUser = 10,
-    kArgPassword = 11,
-    kArgFrom = 12,
-    kTo = 13,
-    kCc = 14,
-    kSubject = 15,
-    kBody = 16,
-    kAttach = 17,
+// Recipients, carbon copy, subject, body and attachment.
+using MessageValues = ui::ParamFields;
+// SMTP server and port, sender, POP3 server and port, user, password.
+using ServerValues = ui::SettingsFields;
+
+enum class RunMode {
+    Send,  // items 1-5 are the message
+    Conf,  // --conf: store settings for POP before SMTP
+    Xcnf,  // --xcnf: store settings for SMTP AUTH
+    Info,  // --info: show the stored settings
 };
 
-inline constexpr int kSlotCount = 18;
+struct CommandLine {
+    // The items processed plus one (at least 2: the text is not blank).
+    long items = 0;
+    // The first item as compared with the flags (narrowed, trimmed).
+    std::string first_item;
+    RunMode mode = RunMode::Send;
+    // Filled in settings runs only.
+    ServerValues server;
+    std::string tls;  // the ninth item: the encryption setting
+    // Filled in the other runs only.
+    MessageValues message;
 
-struct MailParams {
-    std::array<std::string, kSlotCount> slots;
-    std::string& operator[](int slot) { return slots[static_cast<std::size_t>(slot)]; }
-    const std::string& operator[](int slot) const { return slots[static_cast<std::size_t>(slot)]; }
+    bool stores_settings() const { return mode == RunMode::Conf || mode == RunMode::Xcnf; }
 };
 
-struct RunFlags {
-    bool conf_mode = false;
-    bool xcnf_mode = false;
-    bool info_mode = false;
-    bool use_smtp_auth = false;
-    bool pop_login_done = false;
-};
+// Splits the argument text. A blank text fails with "パラメータの指定に誤りがあります ".
+Result<CommandLine> parse_command_line(std::string_view argument_text);
 
 struct MailOptions {
     std::string from_name;
@@ -59,27 +55,15 @@ struct MailOptions {
     std::string reply_to;
     std::string debug_mode;
     std::string log_detail = "HDR";
+    // Reports for aliases that were cleared; the run goes on.
+    std::vector<std::string> complaints;
     bool protocol_logging() const;
 };
-
-struct CommandLine {
-    // 0 when the argument text is blank, otherwise the items processed plus one.
-    long items = 0;
-    // The first item as compared with the flags (narrowed, trimmed).
-    std::string first_item;
-    // The ninth item of a settings run: the encryption setting.
-    std::string tls;
-};
-
-// Splits the argument text at commas into the table and sets the mode flags.
-// Reports "パラメータの指定に誤りがあります " for a blank text.
-CommandLine parse_command_line(std::string_view argument_text, MailParams& params, RunFlags& flags,
-                               const ErrorReport& report);
 
 using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
 
 // FROM_NAME, TO_ALIAS, CC_ALIAS, REPLY_TO and DEBUG_MODE. An alias holding
-// full-width characters is cleared and reported; the run goes on.
-MailOptions read_env_options(const EnvLookup& env, const ErrorReport& report);
+// full-width characters is cleared, with a complaint.
+MailOptions read_env_options(const EnvLookup& env);
 
 }  // namespace vlt::app

@@ -1,13 +1,15 @@
 #include "app/run.h"
 
 #include <cstdio>
+#include <new>
 #include <thread>
 
+#include "common/error_text.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "common/version.h"
 #include "pop3/session.h"
 #include "smtp/attachment.h"
-#include "smtp/files.h"
 #include "smtp/session.h"
 #include "sysinfo/os_name.h"
 
@@ -19,6 +21,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
 const char* const kMissingParams = "パラメータが不足しています。";
+const char* const kSendFailed = "メール送信に失敗しました。";
 
 net::TlsMode tls_mode(std::string_view setting) {
     if (setting == "SSL") return net::TlsMode::Implicit;
@@ -34,227 +37,252 @@ void pause_for(const RunContext& ctx, std::chrono::milliseconds ms) {
     }
 }
 
-ui::SettingsFields settings_fields(const MailParams& p) {
-    return {p[kArgSmtpServer], p[kArgSmtpPort], p[kArgFrom],    p[kArgPopServer],
-            p[kArgPopPort],    p[kArgUser],     p[kArgPassword]};
+std::chrono::system_clock::time_point now_of(const RunContext& ctx) {
+    return ctx.env.now ? ctx.env.now() : std::chrono::system_clock::now();
 }
 
-void store_settings_fields(const ui::SettingsFields& f, MailParams& p) {
-    p[kArgSmtpServer] = f.smtp_server;
-    p[kArgSmtpPort] = f.smtp_port;
-    p[kArgFrom] = f.from;
-    p[kArgPopServer] = f.pop_server;
-    p[kArgPopPort] = f.pop_port;
-    p[kArgUser] = f.user;
-    p[kArgPassword] = f.password;
+std::string os_name_of(const RunContext& ctx) {
+    return ctx.env.os_name ? ctx.env.os_name() : sysinfo::local_os_name();
 }
 
-// Copies the command-line values into the stored view and tells whether the
-// chosen style has everything it needs.
-bool take_settings_from_params(RunContext& ctx) {
-    MailParams& p = ctx.params;
-    ServerSettings& s = ctx.settings;
-    p[kSmtpServer] = p[kArgSmtpServer];
-    p[kSmtpPort] = p[kArgSmtpPort];
-    p[kPopServer] = p[kArgPopServer];
-    p[kPopPort] = p[kArgPopPort];
-    p[kUser] = p[kArgUser];
-    p[kPassword] = p[kArgPassword];
-    s.use_smtp_auth = ctx.flags.use_smtp_auth;
-    s.smtp_server = p[kSmtpServer];
-    s.smtp_port = p[kSmtpPort];
-    s.from = p[kArgFrom];
-    s.pop_server = p[kPopServer];
-    s.pop_port = p[kPopPort];
-    s.user = p[kUser];
-    s.password = p[kPassword];
-    bool complete = !s.smtp_server.empty() && !s.smtp_port.empty() && !s.from.empty() &&
-                    !s.user.empty() && !s.password.empty();
-    if (ctx.flags.conf_mode) complete = complete && !s.pop_server.empty();
-    return complete;
+// ---- Storing the settings ------------------------------------------------
+
+ServerSettings settings_of(const ServerValues& v, const CommandLine& line) {
+    ServerSettings s;
+    s.use_smtp_auth = line.mode == RunMode::Xcnf;
+    s.smtp_server = v.smtp_server;
+    s.smtp_port = v.smtp_port;
+    s.from = v.from;
+    s.pop_server = v.pop_server;
+    s.pop_port = v.pop_port;
+    s.user = v.user;
+    s.password = v.password;
+    s.tls = line.tls;
+    return s;
 }
 
-int settings_path(RunContext& ctx, const CommandLine& line) {
-    ctx.settings.tls = line.tls;
-    bool complete = take_settings_from_params(ctx);
-    if (!complete) {
-        ui::SettingsFields fields = settings_fields(ctx.params);
-        if (ctx.env.windows->edit_settings(fields) == ui::FormOutcome::Stored) {
-            store_settings_fields(fields, ctx.params);
-        }
-        complete = take_settings_from_params(ctx);
-        if (!complete) {
-            ctx.report.report(kMissingParams);
-            return kExitFailed;
-        }
+// Whether the chosen style has everything it needs.
+bool is_complete(const ServerSettings& s, RunMode mode) {
+    const bool complete = !s.smtp_server.empty() && !s.smtp_port.empty() && !s.from.empty() &&
+                          !s.user.empty() && !s.password.empty();
+    return complete && (mode != RunMode::Conf || !s.pop_server.empty());
+}
+
+// The settings of the command line, completed in the settings window when
+// something is missing.
+Result<ServerSettings> settings_to_store(RunContext& ctx) {
+    ServerValues values = ctx.line.server;
+    ServerSettings s = settings_of(values, ctx.line);
+    if (is_complete(s, ctx.line.mode)) return s;
+    if (ctx.env.windows->edit_settings(values) == ui::FormOutcome::Stored) {
+        s = settings_of(values, ctx.line);
     }
-    if (const std::string fault = unstorable_value_report(ctx.settings); !fault.empty()) {
-        ctx.report.report(fault);
-        return kExitFailed;
-    }
+    if (!is_complete(s, ctx.line.mode)) return Error(ErrorKind::Config, kMissingParams);
+    return s;
+}
+
+Status settings_path(RunContext& ctx) {
+    VLT_TRY_ASSIGN(settings, settings_to_store(ctx));
+    VLT_TRY(check_storable(settings));
     // The ninth item arrives trimmed from the command line.
-    if (const std::string fault = tls_setting_report(ctx.settings.tls); !fault.empty()) {
-        ctx.report.report(fault);
-        return kExitFailed;
+    VLT_TRY(check_tls_setting(settings.tls));
+    settings.tls = normalize_tls(settings.tls);
+    return save_settings(ctx.paths, std::move(settings), ctx.usage_line1);
+}
+
+// ---- Sending one message -------------------------------------------------
+
+// The environment options; a cleared alias is reported and the run goes on.
+void read_options(RunContext& ctx) {
+    ctx.options = read_env_options(ctx.env.env);
+    for (const std::string& complaint : ctx.options.complaints) ctx.report.report(complaint);
+}
+
+Status load_stored_settings(RunContext& ctx) {
+    auto loaded = load_settings(ctx.paths, ctx.usage_line1);
+    if (!loaded.ok()) {
+        return std::move(loaded).error().then(
+            "サーバ情報等の初期設定パラメータを取得できませんでした。");
     }
-    ctx.settings.tls = normalize_tls(ctx.settings.tls);
-    return save_settings(ctx.paths, ctx.settings, ctx.usage_line1, ctx.report) ? kExitOk
-                                                                               : kExitFailed;
+    ctx.settings = std::move(loaded).value();
+    return {};
 }
 
-void copy_settings_to_slots(RunContext& ctx) {
-    MailParams& p = ctx.params;
-    const ServerSettings& s = ctx.settings;
-    p[kSmtpServer] = s.smtp_server;
-    p[kSmtpPort] = s.smtp_port;
-    p[kPopServer] = s.pop_server;
-    p[kPopPort] = s.pop_port;
-    p[kUser] = s.user;
-    p[kPassword] = s.password;
-    ctx.flags.use_smtp_auth = s.use_smtp_auth;
+void trim_fields(MessageValues& m) {
+    for (std::string* field : {&m.to, &m.cc, &m.subject, &m.body, &m.attach}) {
+        *field = trim(*field);
+    }
 }
 
-// A parameter names a file only when an ordinary file of exactly that name
-// exists, is not empty and can be read.
-std::optional<std::string> file_behind(const std::string& value) {
-    if (value.empty() || smtp::regular_file_length(value) == 0) return std::nullopt;
-    return smtp::read_text_file(value);
+bool lacks_fields(const MessageValues& m) {
+    return m.to.empty() || m.subject.empty() || m.body.empty();
 }
 
-bool ask_for_missing_fields(RunContext& ctx) {
-    MailParams& p = ctx.params;
-    auto trim_fields = [&p] {
-        for (int slot = kTo; slot <= kAttach; ++slot) p[slot] = trim(p[slot]);
-    };
-    auto missing = [&p] { return p[kTo].empty() || p[kSubject].empty() || p[kBody].empty(); };
-    trim_fields();
-    if (!missing()) return true;
+// The message values of the command line, completed in the parameter window
+// when the recipients, the subject or the body are missing. Trimmed.
+Result<MessageValues> message_to_send(RunContext& ctx) {
+    MessageValues m = ctx.line.message;
+    trim_fields(m);
+    if (!lacks_fields(m)) return m;
 
-    ui::ParamFields fields{p[kTo], p[kCc], p[kSubject], p[kBody], p[kAttach]};
     ui::ParamWindowOptions options;
     options.countdown = ctx.env.param_countdown;
     options.settings_text = [&ctx] { return settings_display_text(ctx.settings); };
-    const ui::FormOutcome outcome = ctx.env.windows->edit_params(fields, options);
-    if (outcome == ui::FormOutcome::Stored) {
-        p[kTo] = fields.to;
-        p[kCc] = fields.cc;
-        p[kSubject] = fields.subject;
-        p[kBody] = fields.body;
-        p[kAttach] = fields.attach;
-    } else if (outcome == ui::FormOutcome::TimedOut) {
-        ctx.report.report(
-            "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。");
+    MessageValues asked = m;
+    Error missing(ErrorKind::Config, std::vector<std::string>{});
+    switch (ctx.env.windows->edit_params(asked, options)) {
+        case ui::FormOutcome::Stored:
+            m = std::move(asked);
+            break;
+        case ui::FormOutcome::TimedOut:
+            missing.then(
+                "再入力画面でパラメータを要求しましたが、応答がないため処理中断しました。");
+            break;
+        default:
+            break;
     }
-    trim_fields();
-    if (!missing()) return true;
-    ctx.report.report(kMissingParams);
-    return false;
+    trim_fields(m);
+    if (!lacks_fields(m)) return m;
+    return std::move(missing).then(kMissingParams);
 }
 
-int message_path(RunContext& ctx) {
-    ctx.options = read_env_options(ctx.env.env, ctx.report);
-    if (!load_settings(ctx.paths, ctx.settings, ctx.usage_line1, ctx.report)) {
-        ctx.report.report("サーバ情報等の初期設定パラメータを取得できませんでした。");
-        return kExitFailed;
-    }
-    copy_settings_to_slots(ctx);
-    if (ctx.flags.info_mode) {
-        ctx.env.windows->show_message(settings_display_text(ctx.settings), false);
-        return kExitOk;
-    }
-    if (!ask_for_missing_fields(ctx)) return kExitFailed;
+// A parameter names a file only when an ordinary file of exactly that name
+// exists, is not empty and can be read; otherwise the value is the text.
+void take_file_behind(std::string& value, bool as_list) {
+    if (value.empty() || regular_file_length(value) == 0) return;
+    auto text = read_text_file(value);
+    if (!text.ok() || !*text) return;
+    value = as_list ? to_comma_list(**text) : std::move(**text);
+}
 
-    MailParams& p = ctx.params;
-    const net::TlsMode tls = tls_mode(ctx.settings.tls);
-    const auto now = std::chrono::system_clock::now();
+// The attachment is prepared before any connection: a file that is there but
+// cannot be read fails the run instead of going out without it.
+Status attach_file(const RunContext& ctx, const std::string& path, smtp::SendRequest& request) {
+    if (regular_file_length(path) == 0) return {};
+    request.boundary = smtp::make_boundary(now_of(ctx));
+    VLT_TRY_ASSIGN(prepared, smtp::prepare_attachment(path, request.boundary));
+    request.attachment = std::move(prepared);
+    return {};
+}
 
-    // The attachment is checked before any connection: a file that is there
-    // but cannot be read fails the run instead of going out without it.
-    std::optional<smtp::AttachmentPart> attachment;
-    if (smtp::regular_file_length(p[kAttach]) > 0) {
-        ctx.boundary = smtp::make_boundary(now);
-        auto prepared = smtp::prepare_attachment(p[kAttach], ctx.boundary);
-        if (!prepared.ok()) {
-            ctx.report.report(prepared.error());
-            return kExitFailed;
-        }
-        attachment = std::move(prepared.value());
-    }
+// The server values of the stored settings, with the default ports of the
+// encryption when a port is not set.
+void address_servers(const ServerSettings& s, smtp::SendRequest& request) {
+    const bool implicit = request.tls == net::TlsMode::Implicit;
+    request.server = trim(s.smtp_server);
+    request.port = trim(s.smtp_port);
+    if (request.port.empty()) request.port = implicit ? "465" : "25";
+    request.from = trim(s.from);
+    request.use_smtp_auth = s.use_smtp_auth;
+    request.user = s.user;
+    request.password = s.password;
+}
 
-    p[kArgSmtpServer] = trim(p[kSmtpServer]);
-    p[kArgSmtpPort] = trim(p[kSmtpPort]);
-    if (p[kArgSmtpPort].empty()) p[kArgSmtpPort] = tls == net::TlsMode::Implicit ? "465" : "25";
-    p[kArgFrom] = trim(ctx.settings.from);
-    p[kArgPopServer] = trim(p[kPopServer]);
-    p[kArgPopPort] = trim(p[kPopPort]);
-    if (p[kArgPopPort].empty()) p[kArgPopPort] = tls == net::TlsMode::Implicit ? "995" : "110";
-
-    // The message fields were trimmed when they were checked for presence.
-    if (auto text = file_behind(p[kTo])) p[kTo] = to_comma_list(*text);
-    if (auto text = file_behind(p[kBody])) p[kBody] = *text;
-    if (auto text = file_behind(p[kCc])) p[kCc] = to_comma_list(*text);
-
+Result<smtp::SendRequest> make_request(RunContext& ctx, MessageValues m) {
     smtp::SendRequest request;
-    request.server = p[kArgSmtpServer];
-    request.port = p[kArgSmtpPort];
-    request.from = p[kArgFrom];
-    request.to = p[kTo];
-    request.cc = p[kCc];
-    request.subject = p[kSubject];
-    request.body = p[kBody];
-    request.attachment = std::move(attachment);
-    request.use_smtp_auth = ctx.flags.use_smtp_auth;
-    request.user = p[kUser];
-    request.password = p[kPassword];
-    request.tls = tls;
+    request.tls = tls_mode(ctx.settings.tls);
+    VLT_TRY(attach_file(ctx, m.attach, request));
+    address_servers(ctx.settings, request);
+    take_file_behind(m.to, true);
+    take_file_behind(m.body, false);
+    take_file_behind(m.cc, true);
+    request.to = std::move(m.to);
+    request.cc = std::move(m.cc);
+    request.subject = std::move(m.subject);
+    request.body = std::move(m.body);
     request.header = {ctx.options.from_name, ctx.options.to_alias, ctx.options.cc_alias,
                       ctx.options.reply_to};
-    request.boundary = ctx.boundary;
     request.protocol_logging = ctx.options.protocol_logging();
     request.log_detail = ctx.options.log_detail;
     request.limits = ctx.env.limits;
     request.yield = [&ctx] { ctx.env.windows->pump(); };
+    request.now = [&ctx] { return now_of(ctx); };
+    return request;
+}
 
+// POP before SMTP: the login, then a pause before the SMTP conversation.
+Status pop_login(RunContext& ctx, smtp::SendRequest& request) {
+    const bool implicit = request.tls == net::TlsMode::Implicit;
+    pop3::PopRequest pop;
+    pop.server = trim(ctx.settings.pop_server);
+    pop.port = trim(ctx.settings.pop_port);
+    if (pop.port.empty()) pop.port = implicit ? "995" : "110";
+    pop.user = request.user;
+    pop.password = request.password;
+    pop.tls = request.tls;
+    pop.protocol_logging = request.protocol_logging;
+    pop.limits = request.limits;
+    pop.yield = request.yield;
+    pop.sleep = ctx.env.sleep;
+    // TODO(merge): pop.now = request.now once the POP3 request takes a clock.
+    auto login = pop3::pop_session(pop, ctx.log);
+    if (!login.ok()) {
+        return std::move(login).error().then(
+            "正しいユーザあるいはパスワードではありません。認証に失敗しました。");
+    }
+    for (const std::string& warning : login->warnings) ctx.report.report(warning);
+    request.pop_login_done = true;
+    pause_for(ctx, std::chrono::milliseconds(2000));
+    return {};
+}
+
+Status send(RunContext& ctx, smtp::SendRequest& request) {
+    request.mailer_text = smtp::make_mailer_text(os_name_of(ctx));
+    auto sent = smtp::send_mail(request, ctx.log);
+    if (!sent.ok()) return std::move(sent).error().then(kSendFailed);
+    for (const std::string& warning : sent->warnings) ctx.report.report(warning);
+    return {};
+}
+
+Status message_path(RunContext& ctx) {
+    read_options(ctx);
+    VLT_TRY(load_stored_settings(ctx));
+    if (ctx.line.mode == RunMode::Info) {
+        ctx.env.windows->show_message(settings_display_text(ctx.settings), false);
+        return {};
+    }
+    VLT_TRY_ASSIGN(message, message_to_send(ctx));
+    VLT_TRY_ASSIGN(request, make_request(ctx, std::move(message)));
     // Addresses that cannot be sent are refused before any connection.
     if (Status checked = smtp::check_envelope(request); !checked.ok()) {
-        ctx.report.report(checked.error());
-        ctx.report.report("メール送信に失敗しました。");
+        return std::move(checked).error().then(kSendFailed);
+    }
+    if (!request.use_smtp_auth) VLT_TRY(pop_login(ctx, request));
+    return send(ctx, request);
+}
+
+void print(const RunContext& ctx, const std::string& text) {
+    if (ctx.env.print) {
+        ctx.env.print(text);
+    } else {
+        std::fputs(text.c_str(), stdout);
+    }
+}
+
+int exit_status(const RunContext& ctx, const Status& done) {
+    if (done.ok()) return kExitOk;
+    ctx.report.report(done.error());
+    return kExitFailed;
+}
+
+int run_steps(RunContext& ctx) {
+    auto parsed = parse_command_line(ctx.env.argument_text);
+    const std::string shown_usage = usage_text(ctx.env.exe_name) + "\r\n\r\n" + kCreditLine;
+    if (!parsed.ok()) {
+        ctx.report.report(parsed.error());
+        ctx.env.windows->show_message(shown_usage, true);
         return kExitFailed;
     }
-
-    if (!ctx.flags.use_smtp_auth) {
-        pop3::PopRequest pop;
-        pop.server = p[kArgPopServer];
-        pop.port = p[kArgPopPort];
-        pop.user = p[kUser];
-        pop.password = p[kPassword];
-        pop.tls = tls;
-        pop.protocol_logging = ctx.options.protocol_logging();
-        pop.limits = ctx.env.limits;
-        pop.yield = request.yield;
-        pop.sleep = ctx.env.sleep;
-        auto login = pop3::pop_session(pop, ctx.log);
-        if (!login.ok()) {
-            ctx.report.report(login.error());
-            ctx.report.report("正しいユーザあるいはパスワードではありません。認証に失敗しました。");
-            return kExitFailed;
-        }
-        for (const std::string& warning : login->warnings) ctx.report.report(warning);
-        ctx.flags.pop_login_done = true;
-        pause_for(ctx, std::chrono::milliseconds(2000));
+    ctx.line = std::move(parsed).value();
+    if (ctx.line.first_item == "--help" || ctx.line.first_item == "-h") {
+        ctx.env.windows->show_message(shown_usage, true);
+        return kExitOk;
     }
-
-    ctx.mailer_text = smtp::make_mailer_text(sysinfo::local_os_name());
-    request.mailer_text = ctx.mailer_text;
-    request.pop_login_done = ctx.flags.pop_login_done;
-    auto sent = smtp::send_mail(request, ctx.log);
-    if (!sent.ok()) {
-        ctx.report.report(sent.error());
-        ctx.report.report("メール送信に失敗しました。");
-        return kExitFailed;
+    if (ctx.line.first_item == "--version") {
+        print(ctx, std::string(kAppTitle) + " " + kVersionString + "\n");
+        return kExitOk;
     }
-    for (const std::string& warning : sent->warnings) ctx.report.report(warning);
-    return kExitOk;
+    return exit_status(ctx, ctx.line.stores_settings() ? settings_path(ctx) : message_path(ctx));
 }
 
 }  // namespace
@@ -308,34 +336,27 @@ RunContext::RunContext(RunEnvironment environment)
     : env(std::move(environment)),
       paths(SettingsPaths::in_folder(env.program_folder)),
       usage_line1(app::usage_line1(env.exe_name)),
-      usage_line2(env.exe_name + "　TO, [CC], SUB, MSG [,ATCH]"),
-      usage_text(app::usage_text(env.exe_name)),
-      log(env.program_folder, env.exe_name),
+      log(env.program_folder, env.exe_name, env.now),
       report(log) {}
 
+std::string escaped_exception_report(const std::exception_ptr& escaped) {
+    try {
+        if (escaped) std::rethrow_exception(escaped);
+    } catch (const std::bad_alloc&) {
+        return error_text_full(RuntimeError::OutOfMemory);
+    } catch (...) {
+    }
+    return error_text_full(RuntimeError::InvalidArgument);
+}
+
 int run(RunContext& ctx) {
-    const CommandLine line =
-        parse_command_line(ctx.env.argument_text, ctx.params, ctx.flags, ctx.report);
-    const std::string shown_usage = ctx.usage_text + "\r\n\r\n" + kCreditLine;
-    if (line.items == 0) {
-        ctx.env.windows->show_message(shown_usage, true);
+    try {
+        return run_steps(ctx);
+    } catch (...) {
+        // This is the last place an exception can be turned into a report.
+        ctx.report.report(escaped_exception_report(std::current_exception()));
         return kExitFailed;
     }
-    if (line.first_item == "--help" || line.first_item == "-h") {
-        ctx.env.windows->show_message(shown_usage, true);
-        return kExitOk;
-    }
-    if (line.first_item == "--version") {
-        const std::string text = std::string(kAppTitle) + " " + kVersionString + "\n";
-        if (ctx.env.print) {
-            ctx.env.print(text);
-        } else {
-            std::fputs(text.c_str(), stdout);
-        }
-        return kExitOk;
-    }
-    if (ctx.flags.conf_mode || ctx.flags.xcnf_mode) return settings_path(ctx, line);
-    return message_path(ctx);
 }
 
 }  // namespace vlt::app

@@ -5,6 +5,7 @@
 // exit status (0 when the run did what was asked, 1 when it failed).
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,8 @@
 
 namespace vlt::app {
 
+// What the run takes from the process and the machine. main supplies the real
+// services; tests supply their own.
 struct RunEnvironment {
     std::string argument_text;  // the arguments joined with single blanks
     EnvLookup env;
@@ -26,31 +29,41 @@ struct RunEnvironment {
     ui::Windows* windows = nullptr;
     // Waits (the pause after the POP3 login, the password retry); empty sleeps for real.
     std::function<void(std::chrono::milliseconds)> sleep;
+    // The time of the message Date, the boundary and every log stamp; empty
+    // reads the system clock.
+    LogWriter::Now now;
+    // The operating-system name of the X-Mailer header; empty asks the machine.
+    std::function<std::string()> os_name;
     net::SessionLimits limits;
     std::chrono::milliseconds param_countdown{180000};
     std::function<void(std::string_view)> print;  // standard output; empty uses stdout
 };
 
-// Everything the run reads and writes, in one place.
+// Everything one run reads and writes.
 struct RunContext {
     explicit RunContext(RunEnvironment environment);
 
+    // Given: the environment and what follows from it alone.
     RunEnvironment env;
-    MailParams params;
-    RunFlags flags;
-    MailOptions options;
-    ServerSettings settings;
     SettingsPaths paths;
-    std::string boundary;
-    std::string mailer_text;
     std::string usage_line1;
-    std::string usage_line2;
-    std::string usage_text;
     LogWriter log;
     ErrorReport report;
+
+    // Written once by the step named.
+    CommandLine line;         // reading the argument text
+    MailOptions options;      // reading the environment options (sending runs)
+    ServerSettings settings;  // loading the settings (sending runs)
 };
 
+// Runs and returns the exit status. An exception that reaches it is reported
+// (escaped_exception_report) and ends the run with status 1.
 int run(RunContext& ctx);
+
+// The report for an exception that reached the top of a run: the error report
+// of run-time error 7 for an allocation failure, of run-time error 5 for
+// anything else.
+std::string escaped_exception_report(const std::exception_ptr& escaped);
 
 // The usage text for an executable name (CR LF between lines, none at the end).
 std::string usage_text(std::string_view exe_name);

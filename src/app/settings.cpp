@@ -1,22 +1,27 @@
 #include "app/settings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <random>
 #include <type_traits>
 
 #include "common/error_text.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "encoding/base64.h"
 #include "encoding/cp932.h"
 #include "encoding/utf8.h"
-#include "smtp/files.h"
 
 namespace vlt::app {
 
 namespace {
 
 constexpr std::string_view kHeaderLine = "# <Vellumtide -- Config>";
+// A settings file is a few hundred bytes; a larger one is not read.
+constexpr std::uint64_t kMaxSettingsBytes = 64 * 1024;
 
 // The 16-bit code page 932 codes of a text, one per character ("?" for a
 // character the code page lacks).
@@ -30,17 +35,12 @@ std::vector<int> codes_of(std::string_view utf8) {
     return codes;
 }
 
-// Codes back to text; a code outside the code page becomes U+30FB.
-std::string text_of(const std::vector<int>& codes) {
-    std::string out;
-    for (int code : codes) {
-        char32_t cp = 0;
-        if (code >= 0 && code <= 0xFFFF)
-            cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
-        if (cp == 0 && code != 0) cp = 0x30FB;
-        encoding::append_utf8(out, cp);
-    }
-    return out;
+// Appends the character of a code; a code outside the code page becomes U+30FB.
+void append_code(std::string& out, int code) {
+    char32_t cp = 0;
+    if (code >= 0 && code <= 0xFFFF) cp = encoding::cp932_to_unicode(static_cast<unsigned>(code));
+    if (cp == 0 && code != 0) cp = 0x30FB;
+    encoding::append_utf8(out, cp);
 }
 
 // Codes to bytes: a code above 0xFF takes two bytes, high byte first.
@@ -53,19 +53,11 @@ std::string bytes_of(const std::vector<int>& codes) {
     return out;
 }
 
-// Bytes to codes: a lead byte and the byte after it form one code.
-std::vector<int> codes_of_bytes(std::string_view bytes) {
-    std::vector<int> codes;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(bytes[i]);
-        if (encoding::is_lead_byte(b) && i + 1 < bytes.size()) {
-            codes.push_back(b << 8 | static_cast<std::uint8_t>(bytes[i + 1]));
-            ++i;
-        } else {
-            codes.push_back(b);
-        }
-    }
-    return codes;
+// The code at `pos` (a lead byte and the byte after it form one code); moves past it.
+int next_code(std::string_view bytes, std::size_t& pos) {
+    const auto b = static_cast<std::uint8_t>(bytes[pos++]);
+    if (!encoding::is_lead_byte(b) || pos >= bytes.size()) return b;
+    return b << 8 | static_cast<std::uint8_t>(bytes[pos++]);
 }
 
 // The shift of the character at 1-based position i under key k.
@@ -81,30 +73,23 @@ std::vector<int> scramble(const std::vector<int>& plain, int k) {
     return out;
 }
 
-std::vector<int> unscramble(const std::vector<int>& scrambled) {
-    std::vector<int> out;
-    if (scrambled.empty()) return out;
-    const int k = scrambled[0] - 'A';
-    out.reserve(scrambled.size() - 1);
-    for (std::size_t i = 1; i < scrambled.size(); ++i) out.push_back(scrambled[i] + shift_at(k, i));
-    return out;
-}
-
 unsigned draw_key(const std::function<unsigned()>& random) {
     if (random) return random() % 5;
     std::random_device device;
     return device() % 5;
 }
 
-std::string file_text(const std::string& path) {
-    auto bytes = smtp::read_file_bytes(path);
-    return bytes ? *bytes : std::string();
-}
-
-// The plain text stored in a settings file: Base64, then the scramble undone.
-std::string decode_settings_file(std::string_view file_text) {
-    const std::string raw = encoding::base64_decode(file_text);
-    return text_of(unscramble(codes_of_bytes(raw)));
+// The file's bytes: empty when nothing is there; a file that is there but
+// cannot be read fails with LoadSettings's report of its run-time error.
+Result<std::string> settings_bytes(const std::string& path) {
+    auto bytes = read_own_file(path, kMaxSettingsBytes);
+    if (!bytes.ok()) {
+        Error error = std::move(bytes).error();
+        const auto number = static_cast<RuntimeError>(error.run_time_error);
+        error.reports = {"エラーが発生しました。 \r\nデータ:\t" + error_text_inline(number)};
+        return error;
+    }
+    return std::move(bytes).value().value_or(std::string());
 }
 
 // The settings kept under a key of their own, in the order the file lists
@@ -124,6 +109,40 @@ auto stored_fields(Settings& s) {
     }};
 }
 
+// The stored text of the older files (the later name wins); empty when
+// there is none or it cannot be read.
+std::string older_text(const SettingsPaths& paths) {
+    std::string text;
+    for (const std::string* older : {&paths.oldest, &paths.previous}) {
+        auto bytes = read_own_file(*older, kMaxSettingsBytes);
+        if (bytes.ok() && *bytes) text = std::move(**bytes);
+    }
+    return text;
+}
+
+void remove_older_files(const SettingsPaths& paths) {
+    for (const std::string* older : {&paths.oldest, &paths.previous}) {
+        struct stat st {};
+        if (::lstat(older->c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(older->c_str());
+    }
+}
+
+// Older installations kept the settings under other names: their text is
+// stored as the current file, and the older files go only once that file is
+// written, flushed and reads back the same.
+Result<std::string> migrate_older_files(const SettingsPaths& paths, const ReplaceOptions& store) {
+    std::string text = older_text(paths);
+    if (text.empty()) return text;
+    VLT_TRY(replace_file(paths.current, text, store));
+    auto back = read_own_file(paths.current, kMaxSettingsBytes);
+    if (!back.ok() || !*back || **back != text) {
+        return Error::on_file(static_cast<int>(RuntimeError::DeviceIo),
+                              error_text_full(RuntimeError::DeviceIo), paths.current);
+    }
+    remove_older_files(paths);
+    return text;
+}
+
 }  // namespace
 
 SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
@@ -132,14 +151,22 @@ SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
     return {base + "vlt.sysdat", base + "TERNLOAD.DAT", base + "VLTSYS.DAT"};
 }
 
-std::string crypt_settings(std::string_view mode, std::string_view text,
-                           const std::function<unsigned()>& random) {
-    const std::string m = to_upper_ascii(mode.substr(0, 3));
-    if (trim(text).empty()) return {};
-    if (m == "ENC")
-        return text_of(scramble(codes_of(text), 3 + static_cast<int>(draw_key(random))));
-    if (m == "DEC") return text_of(unscramble(codes_of(text)));
-    return {};
+std::string encode_settings_file(std::string_view plain, const std::function<unsigned()>& random) {
+    const int k = 3 + static_cast<int>(draw_key(random));
+    return encoding::base64_encode(bytes_of(scramble(codes_of(plain), k)));
+}
+
+std::string decode_settings_file(std::string_view file_text) {
+    // Decoded code by code: the memory is the Base64-decoded bytes and the text.
+    const std::string raw = encoding::base64_decode(file_text);
+    std::string text;
+    if (raw.empty()) return text;
+    text.reserve(raw.size() + raw.size() / 2);
+    std::size_t pos = 0;
+    const int k = next_code(raw, pos) - 'A';
+    for (std::size_t i = 1; pos < raw.size(); ++i)
+        append_code(text, next_code(raw, pos) + shift_at(k, i));
+    return text;
 }
 
 std::string settings_plain_text(const ServerSettings& s) {
@@ -158,7 +185,8 @@ std::string settings_plain_text(const ServerSettings& s) {
     return text;
 }
 
-void parse_settings_text(std::string_view text, ServerSettings& s) {
+ServerSettings parse_settings_text(std::string_view text) {
+    ServerSettings s;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t lf = text.find('\n', start);
@@ -182,9 +210,10 @@ void parse_settings_text(std::string_view text, ServerSettings& s) {
             if (key == name) *field = value;
         }
     }
+    return s;
 }
 
-std::string missing_settings_report(const ServerSettings& s, std::string_view usage_line1) {
+Status check_complete(const ServerSettings& s, std::string_view usage_line1) {
     std::string missing;
     if (s.smtp_server.empty()) missing += "SMTPSRV ";
     if (s.smtp_port.empty()) missing += "SMTPPORT ";
@@ -192,8 +221,8 @@ std::string missing_settings_report(const ServerSettings& s, std::string_view us
     if (s.user.empty()) missing += "USER ";
     if (s.password.empty()) missing += "PASS ";
     if (missing.empty()) return {};
-    return "サーバ情報の設定が足りません。 " + missing + "（使用法：" + std::string(usage_line1) +
-           "）";
+    return Error(ErrorKind::Config, "サーバ情報の設定が足りません。 " + missing + "（使用法：" +
+                                        std::string(usage_line1) + "）");
 }
 
 std::string normalize_tls(std::string_view value) {
@@ -202,86 +231,53 @@ std::string normalize_tls(std::string_view value) {
     return std::string(value);
 }
 
-std::string tls_setting_report(std::string_view value) {
+Status check_tls_setting(std::string_view value) {
     const std::string upper = to_upper_ascii(value);
     if (upper.empty() || upper == "STARTTLS" || upper == "SSL") return {};
-    return "暗号化の指定が正しくありません: " + std::string(value);
+    return Error(ErrorKind::Config, "暗号化の指定が正しくありません: " + std::string(value));
 }
 
-bool load_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report) {
-    s = ServerSettings{};
-    std::string text = file_text(paths.current);
+Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,
+                                     const ReplaceOptions& store) {
+    VLT_TRY_ASSIGN(text, settings_bytes(paths.current));
     if (text.empty()) {
-        // Older installations kept the settings under other names: take them over.
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        for (const std::string* older : {&paths.oldest, &paths.previous}) {
-            std::string older_text = file_text(*older);
-            if (older_text.empty()) continue;
-            text = std::move(older_text);
-            fs::copy_file(*older, paths.current, fs::copy_options::overwrite_existing, ec);
-            fs::permissions(paths.current, fs::perms::owner_read | fs::perms::owner_write,
-                            fs::perm_options::replace, ec);
-        }
+        VLT_TRY_ASSIGN(migrated, migrate_older_files(paths, store));
+        text = std::move(migrated);
+    } else {
+        remove_older_files(paths);
     }
-    {
-        std::error_code ec;
-        for (const std::string* older : {&paths.oldest, &paths.previous}) {
-            if (std::filesystem::is_regular_file(*older, ec)) std::filesystem::remove(*older, ec);
-        }
-    }
-    if (text.empty()) {
-        report.report("サーバ情報の設定がされていません。");
-        return false;
-    }
-    parse_settings_text(decode_settings_file(text), s);
-    const std::string missing = missing_settings_report(s, usage_line1);
-    if (!missing.empty()) {
-        report.report(missing);
-        return false;
-    }
-    const std::string tls_fault = tls_setting_report(s.tls);
-    if (!tls_fault.empty()) {
-        report.report(tls_fault);
-        return false;
-    }
+    if (text.empty()) return Error(ErrorKind::Config, "サーバ情報の設定がされていません。");
+    ServerSettings s = parse_settings_text(decode_settings_file(text));
+    VLT_TRY(check_complete(s, usage_line1));
+    VLT_TRY(check_tls_setting(s.tls));
     s.tls = normalize_tls(s.tls);
-    return true;
+    return s;
 }
 
-bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report, const std::function<unsigned()>& random) {
+Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
+                     const std::function<unsigned()>& random, const ReplaceOptions& store) {
     for (std::string* field : {&s.smtp_server, &s.smtp_port, &s.from, &s.pop_server, &s.pop_port,
                                &s.user, &s.password, &s.tls}) {
         *field = trim(*field);
     }
-    const std::string missing = missing_settings_report(s, usage_line1);
-    if (!missing.empty()) {
-        report.report(missing);
-        return false;
+    VLT_TRY(check_complete(s, usage_line1));
+    Status written =
+        replace_file(paths.current, encode_settings_file(settings_plain_text(s), random), store);
+    if (written.ok()) return {};
+    Error& error = written.error();
+    const std::string& why = error.reports.front();
+    if (why == error_text_full(RuntimeError::FileNotFound) ||
+        why == error_text_full(RuntimeError::PathNotFound)) {
+        error.reports = {"定義ファイル　" + paths.current + "　がありません"};
     }
-    const std::string plain = settings_plain_text(s);
-    const int k = 3 + static_cast<int>(draw_key(random));
-    const std::string stored = encoding::base64_encode(bytes_of(scramble(codes_of(plain), k)));
-    Status written = smtp::write_file_bytes(paths.current, stored, 0600);
-    if (!written.ok()) {
-        const std::string& why = written.error().reports.front();
-        if (why == error_text_full(RuntimeError::FileNotFound) ||
-            why == error_text_full(RuntimeError::PathNotFound)) {
-            report.report("定義ファイル　" + paths.current + "　がありません");
-        } else {
-            report.report(why);
-        }
-        return false;
-    }
-    return true;
+    return std::move(error);
 }
 
-std::string unstorable_value_report(const ServerSettings& s) {
+Status check_storable(const ServerSettings& s) {
     for (const auto& [key, value] : stored_fields(s)) {
         if (value->find_first_of(std::string_view("\r\n\t\0", 4)) != std::string::npos) {
-            return std::string("設定値に使用できない文字が含まれています。(") + key + ")";
+            return Error(ErrorKind::Config,
+                         std::string("設定値に使用できない文字が含まれています。(") + key + ")");
         }
     }
     return {};

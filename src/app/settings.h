@@ -10,14 +10,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/params.h"
-#include "common/report.h"
+#include "common/files.h"
+#include "common/result.h"
 
 namespace vlt::app {
 
-// The stored view of the settings (the fields live in the parameter table
-// slots 0-5 and the flags; the sender address and the encryption are texts of
-// their own).
+// The settings as stored: the authentication style, the seven server values
+// and the encryption.
 struct ServerSettings {
     bool use_smtp_auth = false;
     std::string smtp_server;
@@ -37,36 +36,42 @@ struct SettingsPaths {
     static SettingsPaths in_folder(const std::string& folder);
 };
 
-// Scrambles ("ENC") or unscrambles ("DEC") a settings text. `random` draws
-// the key letter D-H (0-4); empty uses a random source.
-std::string crypt_settings(std::string_view mode, std::string_view text,
-                           const std::function<unsigned()>& random = {});
+// The text stored in the file: the plain text as code page 932 bytes,
+// scrambled under a key letter D-H and Base64-encoded. `random` draws the key
+// (0-4); empty uses a random source.
+std::string encode_settings_file(std::string_view plain,
+                                 const std::function<unsigned()>& random = {});
+// The plain text of a stored file text.
+std::string decode_settings_file(std::string_view file_text);
 
 // The plain settings text (before scrambling).
 std::string settings_plain_text(const ServerSettings& s);
-// Fills `s` from a plain settings text.
-void parse_settings_text(std::string_view text, ServerSettings& s);
+// The settings a plain settings text holds.
+ServerSettings parse_settings_text(std::string_view text);
 
-// The report for missing items, or empty when nothing is missing.
-std::string missing_settings_report(const ServerSettings& s, std::string_view usage_line1);
-// The report for an encryption value other than STARTTLS or SSL, or empty.
-std::string tls_setting_report(std::string_view value);
+// Fails with the report naming the missing items.
+Status check_complete(const ServerSettings& s, std::string_view usage_line1);
+// Fails for an encryption value other than STARTTLS or SSL (any case) or empty.
+Status check_tls_setting(std::string_view value);
 // The encryption value as stored: capitals, or unchanged when not valid.
 std::string normalize_tls(std::string_view value);
+// Fails for a value holding CR, LF, a tab or NUL, which would break the
+// file's lines.
+Status check_storable(const ServerSettings& s);
 
-// Reads the settings (migrating the older files first) and checks them.
-// Reports its own failures and returns false then.
-bool load_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report);
+// Reads the settings and checks them. Without a current file the older files
+// are migrated first. A file that is there but cannot be read (no permission,
+// a link or not an ordinary file, over 64 KiB) fails with "エラーが発生しました。 "
+// CR LF "データ:" tab and the inline standard error text of its run-time error.
+// `store` is used for the migrated file.
+Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,
+                                     const ReplaceOptions& store = {});
 
-// Trims and checks the settings, then writes the file. Reports its own
-// failures and returns false then.
-bool save_settings(const SettingsPaths& paths, ServerSettings& s, std::string_view usage_line1,
-                   const ErrorReport& report, const std::function<unsigned()>& random = {});
-
-// The report for a value holding CR, LF, a tab or NUL, which would break the
-// file's lines; empty when every value can be stored.
-std::string unstorable_value_report(const ServerSettings& s);
+// Trims and checks the settings, then replaces the file (replace_file), the
+// previous one kept as the backup.
+Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
+                     const std::function<unsigned()>& random = {},
+                     const ReplaceOptions& store = {});
 
 // The text shown for the stored settings.
 std::string settings_display_text(const ServerSettings& s);

@@ -31,12 +31,22 @@ struct Error {
     ErrorKind kind = ErrorKind::Internal;
     std::vector<std::string> reports;      // error-log entries, first to last
     std::vector<std::string> reply_lines;  // the server's reply, when it refused
+    std::string path;                      // the file a file failure concerns
+    int run_time_error = 0;                // its run-time error number, 0 when none
 
     Error() = default;
     Error(ErrorKind k, std::string report) : kind(k) {
         if (!report.empty()) reports.push_back(std::move(report));
     }
     Error(ErrorKind k, std::vector<std::string> texts) : kind(k), reports(std::move(texts)) {}
+
+    // A file failure: its run-time error number, its report and the file it concerns.
+    static Error on_file(int number, std::string report, std::string file) {
+        Error e(ErrorKind::Io, std::move(report));
+        e.run_time_error = number;
+        e.path = std::move(file);
+        return e;
+    }
 
     // Adds a report after the ones already carried (callers add their own words last).
     Error& then(std::string report) & {

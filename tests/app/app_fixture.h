@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -61,6 +63,9 @@ inline net::SessionLimits short_limits() {
 class RunFixture : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Log stamps are compared whole: a fixed clock read in a fixed zone.
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
         folder = std::filesystem::temp_directory_path() /
                  ("vlt_app_" + std::to_string(::getpid()) + "_" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -84,7 +89,12 @@ class RunFixture : public ::testing::Test {
             slept.push_back(ms);
             if (on_sleep) on_sleep(ms);
         };
-        env.print = [this](std::string_view text) { printed += text; };
+        env.print = [this](std::string_view text) {
+            if (on_print) on_print();
+            printed += text;
+        };
+        env.now = [] { return kFixedTime; };
+        env.os_name = [] { return std::string("TestOS 1.0"); };
         env.limits = limits;
         RunContext ctx(std::move(env));
         const int status = run(ctx);
@@ -104,12 +114,22 @@ class RunFixture : public ::testing::Test {
     }
     std::string path(const std::string& name) const { return (folder / name).string(); }
 
+    // 2026-12-07 10:31:00 UTC, the time every run of the fixture sees.
+    static constexpr std::chrono::system_clock::time_point kFixedTime{
+        std::chrono::seconds(1796639460)};
+    // The error log entry of `text` at the fixed time.
+    static std::string error_entry(const std::string& text) {
+        return " 2026/12/07 10:31:00 *** " + text + "\r\n";
+    }
+
     std::filesystem::path folder;
     std::map<std::string, std::string> vars;
     RecordingWindows windows;
     std::vector<std::chrono::milliseconds> slept;
     // Called for each pause instead of sleeping (besides recording it).
     std::function<void(std::chrono::milliseconds)> on_sleep;
+    // Called before each text is printed.
+    std::function<void()> on_print;
     net::SessionLimits limits = short_limits();
     std::vector<std::string> reports;
     std::string printed;

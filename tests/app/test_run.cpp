@@ -43,8 +43,32 @@ TEST_F(RunFlow, BlankCommandLineShowsUsageAndFails) {
     EXPECT_TRUE(windows.wide_flags[0]);
     EXPECT_EQ(windows.shown[0], usage_text("vellumtide") + "\r\n\r\n(C) The Vellumtide project");
     EXPECT_EQ(reports, std::vector<std::string>{"パラメータの指定に誤りがあります "});
-    EXPECT_NE(read("vellumtideERR1.log").find("パラメータの指定に誤りがあります \r\n"),
-              std::string::npos);
+    EXPECT_EQ(read("vellumtideERR1.log"), error_entry("パラメータの指定に誤りがあります "));
+}
+
+// Whatever exception reaches the top of a run becomes one report and status 1.
+TEST_F(RunFlow, EscapedExceptionsAreReported) {
+    struct Case {
+        const char* name;
+        std::function<void()> thrower;
+        const char* report;
+    };
+    const Case cases[] = {
+        {"allocation", [] { throw std::bad_alloc(); },
+         "エラー番号 :7 -- PrjVellumtide でエラーが発生しました。 \r\nメモリが不足しています。"},
+        {"library", [] { throw std::out_of_range("x"); },
+         "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 \r\n"
+         "プロシージャの呼び出し、または引数が不正です。"},
+        {"not_an_exception_class", [] { throw 42; },
+         "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 \r\n"
+         "プロシージャの呼び出し、または引数が不正です。"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "vellumtideERR1.log");
+        on_print = c.thrower;
+        EXPECT_EQ(run_with("--version"), 1) << c.name;
+        EXPECT_EQ(read("vellumtideERR1.log"), error_entry(c.report)) << c.name;
+    }
 }
 
 TEST_F(RunFlow, HelpAndVersion) {

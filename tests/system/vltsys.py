@@ -77,15 +77,35 @@ class Home:
     def __init__(self, root):
         self.path = tempfile.mkdtemp(prefix="home-", dir=root)
 
-    def run(self, text, env=None, timeout=60):
-        """Runs the program with `text` split at blanks, as a shell would."""
+    def run(self, text, env=None, timeout=60, preexec_fn=None):
+        """Runs the program with `text` split at blanks, as a shell would;
+        `preexec_fn` prepares the child (limits, signals)."""
         full_env = {k: v for k, v in os.environ.items()
                     if k not in ("FROM_NAME", "TO_ALIAS", "CC_ALIAS", "REPLY_TO", "DEBUG_MODE")}
         full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
         full_env.pop("DISPLAY", None)
         full_env.update(env or {})
         return subprocess.run([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout)
+                              capture_output=True, timeout=timeout, preexec_fn=preexec_fn)
+
+    def start(self, text):
+        """Starts the program like run() without waiting for it."""
+        full_env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
+        return subprocess.Popen([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+    def file(self, name):
+        return os.path.join(self.path, name)
+
+    def stored_user(self):
+        """The POP3/SMTP user the stored settings show, or None when the
+        settings cannot be shown."""
+        done = self.run("--info")
+        if done.returncode != 0:
+            return None
+        match = re.search(r"POP3ユーザ ： (\S+)", done.stdout.decode("utf-8", "replace"))
+        return match.group(1) if match else None
 
     def store(self, text, env=None):
         done = self.run(text, env)
