@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/wire.h"
+#include "encoding/utf8.h"
 
 namespace vlt::net {
 namespace {
@@ -12,7 +12,7 @@ bool is_continuation_byte(char c) {
 }
 
 // Control characters as "?", line ends (LF, CR before LF) and tab kept.
-[[maybe_unused]] std::string without_controls(std::string_view text) {
+std::string without_controls(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -53,9 +53,9 @@ void ServerText::add_secret(std::string_view secret) {
 }
 
 std::string ServerText::for_log(std::string_view bytes) const {
-    std::string text = vlt::server_text_for_log(bytes);
+    std::string text = encoding::decode_external(bytes);
     for (const auto& secret : m_secrets) mask(text, secret);
-    return text;
+    return without_controls(text);
 }
 
 std::vector<std::string> ServerText::for_log(const std::vector<std::string>& lines) const {

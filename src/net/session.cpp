@@ -204,7 +204,11 @@ Status SocketSession::Impl::read_greeting() {
         transcript.start(shown);
         return {};
     }
-    return open_failure(ErrorKind::Connect);
+    if (read.error().kind != ErrorKind::Rejected) return open_failure(ErrorKind::Connect);
+    Error refused = open_failure(ErrorKind::Rejected);
+    refused.reply_lines = {
+        first_characters(log_text(reader.first_line()), kQuotedGreetingCharacters)};
+    return refused;
 }
 
 Error SocketSession::Impl::timed_out(std::string_view name, const std::string& shown) const {
@@ -302,6 +306,7 @@ Result<Reply> SocketSession::command(CommandId id, std::string_view line, Transc
             return error;
         }
         Impl& s = *m_impl;
+        if (id == CommandId::AuthData) s.server_text.add_secret(line);
         std::string sent(line);
         sent += "\r\n";
         const IoResult put = s.send(sent);

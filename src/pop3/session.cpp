@@ -151,6 +151,7 @@ Result<PopLogin> pop_session(const PopRequest& request, const LogWriter& log) {
     const PopRequest r = trimmed(request);
     enter(r, PopStep::Connect);
     VLT_TRY_ASSIGN(session, connect(r));
+    session.add_login(r.user, r.password);
     Login login{r, session, {}, false};
     Status done = converse(login);
     session.close();

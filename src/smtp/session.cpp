@@ -1,6 +1,7 @@
 #include "smtp/session.h"
 
 #include <array>
+#include <cstdint>
 
 #include "common/error_text.h"
 #include "common/text.h"
@@ -13,13 +14,35 @@ namespace vlt::smtp {
 namespace {
 
 constexpr std::size_t kDataPiece = 64 * 1024;
+// The transcript holds the message text up to this many octets.
+constexpr std::size_t kTranscriptOctets = 65536;
+
+// The message text as the transcript shows it: the first octets sent, cut
+// even mid-line, and a count of the rest. Its size never passes the cut.
+class WireExcerpt {
+  public:
+    void add(std::string_view sent) {
+        const std::size_t take = std::min(sent.size(), kTranscriptOctets - m_head.size());
+        m_head.append(sent.substr(0, take));
+        m_omitted += sent.size() - take;
+    }
+    std::string text() const {
+        if (m_omitted == 0) return m_head;
+        return m_head + "\r\n(以下 " + std::to_string(m_omitted) + " オクテット省略)";
+    }
+
+  private:
+    std::string m_head;
+    std::uint64_t m_omitted = 0;
+};
 
 // Collects message octets into large pieces for the socket, and lets open
 // windows breathe between pieces.
 class SessionSink final : public ByteSink {
   public:
-    SessionSink(net::SocketSession& session, const net::YieldHook& yield, std::string* copy)
-        : m_session(session), m_yield(yield), m_copy(copy) {
+    SessionSink(net::SocketSession& session, const net::YieldHook& yield, std::string* copy,
+                WireExcerpt* excerpt)
+        : m_session(session), m_yield(yield), m_copy(copy), m_excerpt(excerpt) {
         m_buffer.reserve(kDataPiece);
     }
 
@@ -38,6 +61,7 @@ class SessionSink final : public ByteSink {
     Status flush() {
         if (m_buffer.empty()) return {};
         Status sent = m_session.send_data(m_buffer);
+        if (sent.ok() && m_excerpt != nullptr) m_excerpt->add(m_buffer);
         m_buffer.clear();
         if (m_yield) m_yield();
         return sent;
@@ -47,6 +71,7 @@ class SessionSink final : public ByteSink {
     net::SocketSession& m_session;
     const net::YieldHook& m_yield;
     std::string* m_copy;
+    WireExcerpt* m_excerpt;
     std::string m_buffer;
 };
 
@@ -172,6 +197,7 @@ Status greet(Sending& s) {
 Status authenticate(Sending& s) {
     if (!s.r.use_smtp_auth) return {};
     net::SocketSession& session = *s.session;
+    session.add_login(s.r.user, s.r.password);
     auto id = net::CommandId::Auth;
     for (const std::string& line : auth_lines(s.r, s.capabilities)) {
         VLT_TRY_ASSIGN(reply, session.command(id, line));
@@ -212,14 +238,17 @@ Status message(Sending& s) {
     const SendRequest& r = s.r;
     MessageFields fields{r.from, r.to, r.cc, r.reply_to, r.errors_to, r.subject, r.body};
     ComposeContext context{r.mailer_text, r.boundary, now_of(r)};
-    const bool keep_copy = r.protocol_logging || r.log_detail == "ALL";
-    SessionSink socket_sink(*s.session, r.yield, keep_copy ? &s.copy : nullptr);
+    WireExcerpt excerpt;
+    SessionSink socket_sink(*s.session, r.yield, r.log_detail == "ALL" ? &s.copy : nullptr,
+                            r.protocol_logging ? &excerpt : nullptr);
     DotStuffingSink stuffing(socket_sink);
-    VLT_TRY_ASSIGN(written, write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr,
-                                          context, stuffing));
-    VLT_TRY(socket_sink.flush());
-    s.header_block = std::move(written.converted_header_block);
-    s.session->transcript().append(s.copy);
+    auto written =
+        write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context, stuffing);
+    Status sent = written.ok() ? socket_sink.flush() : Status(std::move(written).error());
+    // The transcript shows what went on the wire, also when the text broke off.
+    if (r.protocol_logging) s.session->transcript().append(excerpt.text());
+    VLT_TRY(sent);
+    s.header_block = std::move(written->converted_header_block);
     return {};
 }
 

@@ -99,6 +99,7 @@ struct OpenFailureCase {
     std::string host;
     std::string port;  // "*" = the scripted server's port
     Script script;
+    ErrorKind kind = ErrorKind::Connect;  // Rejected: a greeting over the caps
 };
 
 class SessionOpenFailure : public ::testing::TestWithParam<OpenFailureCase> {};
@@ -110,25 +111,25 @@ TEST_P(SessionOpenFailure, FailsAsAConnectFailureWithoutReports) {
     auto session = SocketSession::open(c.host, c.port == "*" ? server.port() : c.port,
                                        options_for(LineProtocol::Smtp, 500ms));
     ASSERT_FALSE(session.ok());
-    EXPECT_EQ(session.error().kind, ErrorKind::Connect);
+    EXPECT_EQ(session.error().kind, c.kind);
     EXPECT_EQ(session.error().reports, Reports{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SessionOpenFailure,
-    ::testing::Values(OpenFailureCase{"EmptyHost", "  ", "*", Script::smtp()},
-                      OpenFailureCase{"EmptyPort", "127.0.0.1", " ", Script::smtp()},
-                      OpenFailureCase{"PortWithoutDigits", "127.0.0.1", "smtp", Script::smtp()},
-                      OpenFailureCase{"PortZero", "127.0.0.1", "0", Script::smtp()},
-                      OpenFailureCase{"PortTooHigh", "127.0.0.1", "70000", Script::smtp()},
-                      OpenFailureCase{"UnknownHost", "no-such-host.invalid", "*", Script::smtp()},
-                      OpenFailureCase{"ClosedBeforeGreeting", "127.0.0.1", "*", Script().close()},
-                      OpenFailureCase{"ResetBeforeGreeting", "127.0.0.1", "*", Script().reset()},
-                      OpenFailureCase{"GreetingNeverEnds", "127.0.0.1", "*",
-                                      Script().send("220 no line end")},
-                      OpenFailureCase{"SilentServer", "127.0.0.1", "*", Script().pause(5s)},
-                      OpenFailureCase{"GreetingOverTheCap", "127.0.0.1", "*",
-                                      Script().repeat("220-more\r\n", 100000)}),
+    ::testing::Values(
+        OpenFailureCase{"EmptyHost", "  ", "*", Script::smtp()},
+        OpenFailureCase{"EmptyPort", "127.0.0.1", " ", Script::smtp()},
+        OpenFailureCase{"PortWithoutDigits", "127.0.0.1", "smtp", Script::smtp()},
+        OpenFailureCase{"PortZero", "127.0.0.1", "0", Script::smtp()},
+        OpenFailureCase{"PortTooHigh", "127.0.0.1", "70000", Script::smtp()},
+        OpenFailureCase{"UnknownHost", "no-such-host.invalid", "*", Script::smtp()},
+        OpenFailureCase{"ClosedBeforeGreeting", "127.0.0.1", "*", Script().close()},
+        OpenFailureCase{"ResetBeforeGreeting", "127.0.0.1", "*", Script().reset()},
+        OpenFailureCase{"GreetingNeverEnds", "127.0.0.1", "*", Script().send("220 no line end")},
+        OpenFailureCase{"SilentServer", "127.0.0.1", "*", Script().pause(5s)},
+        OpenFailureCase{"GreetingOverTheCap", "127.0.0.1", "*",
+                        Script().repeat("220-more\r\n", 100000), ErrorKind::Rejected}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SessionOpen, ARefusedConnectionIsAQuietConnectFailure) {
@@ -241,20 +242,49 @@ INSTANTIATE_TEST_SUITE_P(
                      refused("USER コマンド", "+OKAY\r\n")}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST(SessionCommand, NulAndHighBytesAreQuotedDecoded) {
-    const std::string garbage("2\0\xff\x81 junk\r\n", 11);
-    ScriptServer server(Script::smtp().expect("HELO").send(garbage));
+struct HostileTextCase {
+    const char* name;
+    CommandId id;
+    std::string line;
+    std::string reply;   // what the server answers (refused)
+    std::string quoted;  // as reports and transcript quote it
+};
+
+class SessionHostileText : public ::testing::TestWithParam<HostileTextCase> {};
+
+// Server text in logs can neither forge lines nor carry a credential of the
+// run (user "alice", password "s3cret", every AUTH line sent).
+TEST_P(SessionHostileText, IsQuotedHarmless) {
+    const HostileTextCase& c = GetParam();
+    ScriptServer server(Script::smtp().expect(c.line).send(c.reply));
     auto session = open_on(server, options_for(LineProtocol::Smtp));
     ASSERT_TRUE(session.ok());
-    auto reply = session->command(CommandId::Helo, "HELO x");
+    session->add_login("alice", "s3cret");
+    auto reply = session->command(c.id, c.line);
     ASSERT_FALSE(reply.ok());
-    const std::string quoted = vlt::server_text_for_log(garbage);
-    EXPECT_EQ(reply.error().reports, refused("HELO コマンド", quoted));
-    EXPECT_EQ(quoted.find('\0'), std::string::npos);
-    EXPECT_NE(quoted.find("\xE3\x83\xBB"), std::string::npos);  // U+30FB for the NUL
-    EXPECT_EQ(without_times(session->transcript().text()),
-              std::string(test::kSmtpGreeting) + ">>mm:ss>> HELO x\r\n" + quoted);
+    const std::string name(command_row(c.id).display_name);
+    EXPECT_EQ(reply.error().reports, refused(name, c.quoted));
+    const std::string shown = c.id == CommandId::AuthData ? "***\r\n" : c.line + "\r\n";
+    EXPECT_EQ(session->transcript().text(),
+              std::string(test::kSmtpGreeting) + std::string(test::kStamp) + shown + c.quoted);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SessionHostileText,
+    ::testing::Values(
+        HostileTextCase{"NulAndHighBytesDecoded", CommandId::Helo, "HELO x",
+                        std::string("2\0\xff\x81 junk\r\n", 11),
+                        "2?\xEF\xA3\xB3\xE3\x83\xBB junk\r\n"},
+        HostileTextCase{"EscapeBareCrDelAndC1", CommandId::Helo, "HELO x",
+                        "550 a\x1b[31mred\rfake\x7f\xc2\x85 z\tt\r\n",
+                        "550 a?[31mred?fake?? z\tt\r\n"},
+        HostileTextCase{"LineEndsBetweenLinesStay", CommandId::MailFrom, "MAIL FROM:<a@b.test>",
+                        "550-one\n550-two\r\n550 three\r\n", "550-one\n550-two\r\n550 three\r\n"},
+        HostileTextCase{"EchoedAuthLine", CommandId::AuthData, "YWxpY2UAYWxpY2UAczNjcmV0",
+                        "535 bad YWxpY2UAYWxpY2UAczNjcmV0\r\n", "535 bad ***\r\n"},
+        HostileTextCase{"EchoedPasswordAndUser", CommandId::MailFrom, "MAIL FROM:<a@b.test>",
+                        "550 alice:s3cret?\r\n", "550 ***:***?\r\n"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SessionCommand, ReadsAReplySplitOverSeveralReceives) {
     ScriptServer server(Script::smtp()

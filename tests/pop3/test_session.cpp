@@ -105,6 +105,7 @@ TEST_F(PopSession, LogsInWithUserPassStatQuit) {
 struct GreetingCase {
     const char* name;
     std::string greeting;
+    std::string quoted = "";  // the greeting's reply line as quoted, when checked
 };
 
 class PopGreeting : public PopSession, public ::testing::WithParamInterface<GreetingCase> {};
@@ -118,6 +119,9 @@ TEST_P(PopGreeting, RefusedBeforeAnyCommand) {
     ASSERT_FALSE(login.ok());
     EXPECT_EQ(login.error().reports,
               Reports{"Connect　サーバにコネクトできません。 [POP] 127.0.0.1:" + server.port()});
+    if (!GetParam().quoted.empty()) {
+        EXPECT_EQ(login.error().reply_lines, std::vector<std::string>{GetParam().quoted});
+    }
     EXPECT_EQ(server.received(), "");
     EXPECT_FALSE(has_protocol_log());
 }
@@ -127,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(GreetingCase{"OkWithoutBlank", "+OK\r\n"},
                       GreetingCase{"Error", "-ERR [SYS/TEMP] too many connections\r\n"},
                       GreetingCase{"SmtpStyle", "220 mail.example.test ready\r\n"},
-                      GreetingCase{"LowerCase", "+ok ready\r\n"}),
+                      GreetingCase{"LowerCase", "+ok ready\r\n"},
+                      GreetingCase{"OverTheCaps", "+OK " + std::string(70000, 'y') + "\r\n",
+                                   "+OK " + std::string(508, 'y')}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(PopSession, NoServerIsAConnectFailure) {
@@ -191,7 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
                   steps({"-ERR no such user\r\n"}),
                   false,
                   {"USER user"},
-                  refused("USER コマンド", "-ERR no such user\r\n"),
+                  // The user name sent (four characters or more) is masked.
+                  refused("USER コマンド", "-ERR no such ***\r\n"),
                   0},
         LoginCase{"WrongPasswordIsNotRetried",
                   steps({"+OK\r\n", "-ERR [AUTH] Authentication failed.\r\n"}),

@@ -117,7 +117,8 @@ class SmtpSession : public ::testing::Test {
 struct GreetingCase {
     const char* name;
     Script script;
-    std::string report;  // followed by " [SMTP] 127.0.0.1:<port>"
+    std::string report;      // followed by " [SMTP] 127.0.0.1:<port>"
+    Lines reply_lines = {};  // the reply quoted with a refused greeting
 };
 
 class SmtpGreeting : public SmtpSession, public ::testing::WithParamInterface<GreetingCase> {};
@@ -131,6 +132,9 @@ TEST_P(SmtpGreeting, FailsBeforeAnyCommand) {
     server.wait();
     ASSERT_FALSE(sent.ok());
     EXPECT_EQ(sent.error().reports, Reports{c.report + where(server)});
+    if (!c.reply_lines.empty()) {
+        EXPECT_EQ(sent.error().reply_lines, c.reply_lines);
+    }
     EXPECT_EQ(server.received(), "");
     EXPECT_FALSE(has_log("Scrivlane"));
 }
@@ -146,8 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "Connect　サーバにコネクトできません。"},
         GreetingCase{"FinalLineNeverComesBeforeClose", Script().send("220-mail ready\r\n").close(),
                      "サーバに接続できません。"},
+        // A greeting over the reply caps is an answer, refused: not an unreachable server.
         GreetingCase{"ContinuationLinesWithoutEnd", Script().repeat("220-more\r\n", 2000).pause(3s),
-                     "サーバに接続できません。"},
+                     "Connect　サーバにコネクトできません。", Lines{"220-more\r\n"}},
+        GreetingCase{"LineOverTheCaps", Script().huge_line(70000, "220 \x1b[2J"),
+                     "Connect　サーバにコネクトできません。",
+                     Lines{"220 ?[2J" + std::string(504, 'x')}},
         GreetingCase{"Silence", Script().pause(3s), "サーバに接続できません。"}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -855,6 +863,28 @@ TEST_F(SmtpSession, TranscriptMasksCredentials) {
     EXPECT_NE(text.find("Subject: Subject\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\n.\r\n250 2.0.0 queued\r\n"), std::string::npos);
     EXPECT_NE(text.find("  ** ** **  \r\n"), std::string::npos);
+}
+
+// The transcript holds the first 65536 octets of the text as sent, then a
+// count of the rest.
+TEST_F(SmtpSession, TranscriptCutsTheMessageTextAfter65536Octets) {
+    Script script = Script::smtp();
+    script.reply("250 ok\r\n");
+    deliver(script);
+    ScriptServer server(script);
+    SendRequest r = request_for(server);
+    r.body = std::string(100000, '.');  // every line start doubled on the wire
+    r.protocol_logging = true;
+    auto sent = send_mail(r, log);
+    server.wait();
+    ASSERT_TRUE(sent.ok());
+    ASSERT_EQ(server.data().size(), 1u);
+    const std::string wire = server.data()[0].substr(0, server.data()[0].size() - 3);  // ".\r\n"
+    ASSERT_GT(wire.size(), 65536u + 2);
+    const std::string text = log_file("ScrivlaneProtocol");
+    const std::string note = "\r\n(以下 " + std::to_string(wire.size() - 2 - 65536) +
+                             " オクテット省略)\r\n.\r\n250 2.0.0 queued";
+    EXPECT_NE(text.find(wire.substr(0, 65536) + note), std::string::npos);
 }
 
 TEST_F(SmtpSession, TranscriptIsWrittenAfterAFailureToo) {
