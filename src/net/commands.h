@@ -1,40 +1,57 @@
 #pragma once
-// The commands the sessions send, with the name used in reports and the
-// reply codes each accepts.
+// The commands the sessions send (and the greetings they read), with the name
+// used in reports and what each reply code means.
+//
+// A reply's verdict is decided here and nowhere else: a code in `accepted`
+// lets the conversation go on, the row's `stop` code is accepted but ends the
+// step it belongs to (a 502 to an AUTH step: the server offers no
+// authentication after all), any other code is a refusal. Greeting rows also
+// want the final line to hold text after its code ("220 " / "+OK "): a bare
+// "220" or "+OK" line is refused.
 
 #include <array>
 #include <string_view>
 
+#include "net/reply.h"
+
 namespace vlt::net {
 
+// In table order (commands.cpp).
 enum class CommandId {
-    Helo = 0,
-    MailFrom = 1,
-    RcptTo = 2,
-    Data = 3,
-    DataContent = 4,
-    Quit = 5,
-    Ehlo = 6,
-    Auth = 7,      // AUTH PLAIN / AUTH LOGIN command line
-    AuthData = 8,  // a credentials line: masked in the transcript
-    StartTls = 9,
-    PopUser = 10,
-    PopPass = 11,
-    PopStat = 12,
-    PopStls = 13,
-    PopQuit = 18,
+    Helo,
+    MailFrom,
+    RcptTo,
+    Data,
+    DataContent,
+    Quit,
+    Ehlo,
+    Auth,      // AUTH PLAIN / AUTH LOGIN command line
+    AuthData,  // a credentials line: masked in the transcript
+    StartTls,
+    PopUser,
+    PopPass,
+    PopStat,
+    PopStls,
+    PopQuit,
+    SmtpGreeting,
+    PopGreeting,
+    Unknown,  // a stray number cast to an id: accepts nothing
 };
+
+enum class Verdict { Accepted, Stop, Refused };
 
 struct CommandRow {
     CommandId id;
     std::string_view display_name;  // as used in the reports
-    std::array<int, 3> accepted;    // SMTP codes; POP3 rows use 1 for "+OK"; 0 = unused
+    std::array<int, 2> accepted;    // SMTP codes; POP3 rows use 1 for "+OK"; 0 = unused
+    int stop = 0;                   // accepted, and ends the step; 0 = none
+    bool greeting = false;          // the final line must hold text after the code
 };
 
 // The row for `id`.
 const CommandRow& command_row(CommandId id);
 
-// True when `code` is among the row's accepted codes.
-bool accepts(const CommandRow& row, int code);
+// What `reply` means as the answer to `row`'s command.
+Verdict judge(const CommandRow& row, LineProtocol protocol, const Reply& reply);
 
 }  // namespace vlt::net

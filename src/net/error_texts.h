@@ -12,6 +12,13 @@
 
 namespace vlt::net {
 
+// The Windows Sockets codes the session itself gives, by their Winsock names.
+inline constexpr int kWsaEinval = 10022;        // WSAEINVAL
+inline constexpr int kWsaEnotsock = 10038;      // WSAENOTSOCK
+inline constexpr int kWsaEconnaborted = 10053;  // WSAECONNABORTED
+inline constexpr int kWsaEconnreset = 10054;    // WSAECONNRESET
+inline constexpr int kWsaEtimedout = 10060;     // WSAETIMEDOUT
+
 // The text for `code`. Only the low 16 bits of `code` count, read as a signed
 // 16-bit number (65536 + 10061 reads as 10061).
 std::string winsock_error_text(int code);

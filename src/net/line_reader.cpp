@@ -33,8 +33,14 @@ int reply_code(LineProtocol protocol, std::string_view line) {
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
-bool is_continuation(std::string_view line) {
-    return has_three_digits(line) && line.size() > 3 && line[3] == '-';
+bool is_final_line(LineProtocol protocol, std::string_view line) {
+    if (protocol == LineProtocol::Pop3) return true;
+    return !(has_three_digits(line) && line.size() > 3 && line[3] == '-');
+}
+
+bool has_text_after_code(LineProtocol protocol, std::string_view line) {
+    if (protocol == LineProtocol::Pop3) return line.substr(0, 4) == "+OK ";
+    return has_three_digits(line) && line.size() > 3 && line[3] == ' ';
 }
 
 ReplyReader::ReplyReader(LineProtocol protocol, std::size_t max_lines, std::size_t max_bytes)
@@ -73,7 +79,7 @@ ReplyReader::Progress ReplyReader::add(std::string_view bytes) {
         m_lines.emplace_back(m_buffer, m_start, length);
         m_line_bytes += length;
         m_start = lf + 1;
-        if (m_protocol == LineProtocol::Pop3 || !is_continuation(m_lines.back())) {
+        if (is_final_line(m_protocol, m_lines.back())) {
             m_state = Progress::Complete;
         }
     }

@@ -24,8 +24,13 @@ namespace vlt::net {
 // "+OK"; otherwise 0.
 int reply_code(LineProtocol protocol, std::string_view line);
 
-// True for an SMTP continuation line: three digits followed by "-".
-bool is_continuation(std::string_view line);
+// True when `line` ends a reply. SMTP: any line but a continuation (three
+// digits followed by "-"); POP3: every line.
+bool is_final_line(LineProtocol protocol, std::string_view line);
+
+// True when the code of `line` is followed by a blank: "ddd " for SMTP, "+OK "
+// for POP3 (a greeting must say something after its code).
+bool has_text_after_code(LineProtocol protocol, std::string_view line);
 
 class ReplyReader {
   public:

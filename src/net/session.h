@@ -16,8 +16,10 @@
 // appends the message text itself). Server bytes in reports and in the
 // transcript are decoded for the log (vlt::server_text_for_log).
 //
-// Error kinds: Connect for every failed open except TLS (nothing resolved, a
-// bad port, connect or greeting failed; quiet), Tls for a failed handshake,
+// Error kinds: Connect for every failed open except TLS and an over-long
+// greeting (nothing resolved, a bad port, connect or greeting failed; quiet),
+// Tls for a failed handshake, Rejected for a greeting over the reply caps
+// (quiet, its first line, cut to 512 characters, as the reply line),
 // Rejected for a complete reply with a code the command does not accept or a
 // reply over the caps, Protocol for a send or receive failure or a time-out,
 // Input for a command line holding CR, LF or NUL (nothing is sent).
@@ -39,6 +41,7 @@
 
 #include "common/result.h"
 #include "net/commands.h"
+#include "net/log_text.h"
 #include "net/reply.h"
 #include "net/transcript.h"
 
@@ -67,6 +70,15 @@ struct OpenOptions {
     TlsMode tls = TlsMode::None;
     SessionLimits limits;
     YieldHook yield;  // may be empty
+    WallClock now;    // transcript stamps; empty reads the system clock
+};
+
+// What a protocol says in the opening that SMTP and POP3 share (open_conversation).
+struct Opening {
+    std::string_view label;  // the reports name " [" + label + "] " + host + ":" + port
+    CommandId greeting;      // the greeting's row in the command table
+    std::string_view cannot_connect = "サーバに接続できません。";
+    std::string_view greeting_refused = "Connect　サーバにコネクトできません。";
 };
 
 class TlsChannel;  // tls.h
@@ -106,10 +118,21 @@ class SocketSession {
     // Sends CR LF "." CR LF and reads the reply to the end of data (250).
     Result<Reply> end_data();
 
+    // Sends the STARTTLS / STLS command `line` and upgrades the connection.
+    Status upgrade(CommandId id, std::string_view line);
+
     // Upgrades the connection after a successful STARTTLS / STLS reply. Fails
     // when the server sent anything after that reply (it would have been read
     // as if it came over the encrypted channel) or the handshake fails.
     Status start_tls();
+
+    // A credential of this run: replaced by "***" wherever a reply quotes it
+    // in a report or the transcript. Lines sent as CommandId::AuthData are
+    // added by command() itself.
+    void add_secret(std::string_view secret);
+    // The user name and password of a login; a user name shorter than four
+    // characters is too common a text to mask.
+    void add_login(std::string_view user, std::string_view password);
 
     Transcript& transcript();
     // Reports given during a successful open that did not stop it (a socket
@@ -123,5 +146,19 @@ class SocketSession {
     explicit SocketSession(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
+
+// The outcome of an exchange whose reply the caller does not need.
+inline Status status_of(Result<Reply> reply) {
+    if (!reply.ok()) return std::move(reply).error();
+    return {};
+}
+
+// The opening SMTP and POP3 share: opens the session (open()) and judges the
+// greeting by `opening.greeting`'s row. Reports: a TLS failure as it is; any
+// other failed open as opening.cannot_connect + where; a refused greeting,
+// also one over the reply caps, as the open's notices and then
+// opening.greeting_refused + where, with the greeting as the reply lines.
+Result<SocketSession> open_conversation(std::string_view host, std::string_view port,
+                                        const Opening& opening, OpenOptions options);
 
 }  // namespace vlt::net

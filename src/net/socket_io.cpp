@@ -28,7 +28,7 @@ IoResult wait_ready(int fd, short events, SteadyClock::time_point deadline) {
         if (rc > 0) return IoResult{};
         if (rc == 0) {
             if (SteadyClock::now() >= deadline)
-                return IoResult{IoResult::Status::TimedOut, 0, 10060};
+                return IoResult{IoResult::Status::TimedOut, 0, kWsaEtimedout};
             continue;  // woke a little early
         }
         if (errno == EINTR) continue;
@@ -70,7 +70,7 @@ IoResult send_all(int fd, std::string_view bytes, std::chrono::milliseconds stal
             return IoResult::failed(winsock_code_from_errno(errno));
         }
         const IoResult ready = wait_ready(fd, POLLOUT, SteadyClock::now() + stall_limit);
-        if (ready.status == IoResult::Status::TimedOut) return IoResult::failed(10060);
+        if (ready.status == IoResult::Status::TimedOut) return IoResult::failed(kWsaEtimedout);
         if (!ready.ok()) return ready;
     }
     return IoResult{IoResult::Status::Ok, done, 0};

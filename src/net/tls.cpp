@@ -179,7 +179,8 @@ Result<std::unique_ptr<TlsChannel>> TlsChannel::handshake(int fd, std::string_vi
     } else {
         SSL_set_hostflags(state->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         named = SSL_set1_host(state->ssl, name.c_str()) == 1 &&
-                SSL_set_tlsext_host_name(state->ssl, name.c_str()) == 1;
+                SSL_ctrl(state->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                         const_cast<char*>(name.c_str())) == 1;
     }
     if (!named) return handshake_failure(failure_reason(*state, 0));
 
@@ -235,7 +236,7 @@ IoResult TlsChannel::receive_some(char* buffer, std::size_t capacity,
                 // A broken record or an alert from the server.
                 ERR_clear_error();
                 state.fatal = true;
-                return IoResult::failed(10053);
+                return IoResult::failed(kWsaEconnaborted);
         }
     }
 }
@@ -256,21 +257,23 @@ IoResult TlsChannel::send_all(std::string_view bytes, std::chrono::milliseconds 
             case SSL_ERROR_WANT_READ:
             case SSL_ERROR_WANT_WRITE: {
                 const IoResult ready = wait_for_ssl(state, error, SteadyClock::now() + stall_limit);
-                if (ready.status == IoResult::Status::TimedOut) return IoResult::failed(10060);
+                if (ready.status == IoResult::Status::TimedOut)
+                    return IoResult::failed(kWsaEtimedout);
                 if (!ready.ok()) return ready;
                 continue;
             }
             case SSL_ERROR_SYSCALL:
                 ERR_clear_error();
                 state.fatal = true;
-                return IoResult::failed(
-                    state.last_errno != 0 ? winsock_code_from_errno(state.last_errno) : 10054);
+                return IoResult::failed(state.last_errno != 0
+                                            ? winsock_code_from_errno(state.last_errno)
+                                            : kWsaEconnreset);
             case SSL_ERROR_ZERO_RETURN:
-                return IoResult::failed(10054);
+                return IoResult::failed(kWsaEconnreset);
             default:
                 ERR_clear_error();
                 state.fatal = true;
-                return IoResult::failed(10053);
+                return IoResult::failed(kWsaEconnaborted);
         }
     }
     return IoResult{IoResult::Status::Ok, done, 0};

@@ -1,19 +1,29 @@
 #pragma once
-// The record of one conversation for the protocol log.
+// The record of one conversation for the protocol log, and the log entry
+// that holds it.
 //
 // The transcript starts as the greeting; each exchange adds
 // ">>" + mm:ss + ">> " + the command as sent + the reply text. Credentials
 // never reach it: a credentials line shows as "***" and a POP3 password as
-// "PASS ***".
-//
-// Without a clock the transcript stamps each exchange with the local time. The
-// texts given to it are log text already (server bytes decoded by the caller).
+// "PASS ***". The stamps come from the clock the transcript is given (local
+// minutes and seconds of its time); without one, from the system clock. The
+// texts given to it are log text already (server text made harmless by
+// ServerText, log_text.h).
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "common/log.h"
+
 namespace vlt::net {
+
+// The clock of a run: message Date, transcript stamps.
+using WallClock = std::function<std::chrono::system_clock::time_point()>;
+
+// Ends a protocol-log and a message-log entry.
+inline constexpr std::string_view kLogMarker = "  ** ** **  \r\n";
 
 // How the command of an exchange is shown.
 enum class Mask {
@@ -24,15 +34,10 @@ enum class Mask {
 
 class Transcript {
   public:
-    using Clock = std::function<std::string()>;  // returns "mm:ss"
-
-    explicit Transcript(Clock clock = {});
+    explicit Transcript(WallClock clock = {});
 
     void start(std::string_view greeting);
     // `sent` is the command line with its CR LF as it went on the wire.
-    // `secret` masks the whole line, or shows "PASS ***" when the line is a
-    // POP3 PASS command.
-    void add_exchange(std::string_view sent, std::string_view reply, bool secret);
     void add_exchange(std::string_view sent, std::string_view reply, Mask mask);
     // Free text (message octets, notes such as the retry notice).
     void append(std::string_view text);
@@ -41,7 +46,13 @@ class Transcript {
 
   private:
     std::string m_text;
-    Clock m_clock;
+    WallClock m_clock;
 };
+
+// Writes the protocol-log entry `title` CR LF + the transcript + the marker to
+// the log pair `prefix`; a log that cannot be written is said on standard
+// error.
+void write_protocol_log(const LogWriter& log, std::string_view prefix, std::string_view title,
+                        const Transcript& transcript);
 
 }  // namespace vlt::net

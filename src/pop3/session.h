@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/log.h"
@@ -13,6 +14,18 @@
 #include "net/session.h"
 
 namespace vlt::pop3 {
+
+// The steps of the login, in order; step_name() names them.
+enum class PopStep {
+    Connect,  // connect, TLS, greeting
+    Stls,     // STLS and the handshake, when asked
+    User,
+    Pass,  // PASS, and its retry after a locked mailbox
+    Stat,
+    Quit,
+};
+
+std::string_view step_name(PopStep step);
 
 struct PopRequest {
     std::string server;
@@ -25,6 +38,10 @@ struct PopRequest {
     net::YieldHook yield;
     // Waits before the password retry; empty sleeps for real.
     std::function<void(std::chrono::milliseconds)> sleep;
+    // The clock of the transcript stamps; empty reads the system clock.
+    std::function<std::chrono::system_clock::time_point()> now;
+    // Told each step as the login enters it; may be empty.
+    std::function<void(PopStep)> on_step;
 };
 
 struct PopLogin {

@@ -1,5 +1,8 @@
 #include "smtp/session.h"
 
+#include <array>
+#include <cstdint>
+
 #include "common/error_text.h"
 #include "common/text.h"
 #include "common/wire.h"
@@ -10,15 +13,36 @@ namespace vlt::smtp {
 
 namespace {
 
-constexpr std::string_view kLogMarker = "  ** ** **  \r\n";
 constexpr std::size_t kDataPiece = 64 * 1024;
+// The transcript holds the message text up to this many octets.
+constexpr std::size_t kTranscriptOctets = 65536;
+
+// The message text as the transcript shows it: the first octets sent, cut
+// even mid-line, and a count of the rest. Its size never passes the cut.
+class WireExcerpt {
+  public:
+    void add(std::string_view sent) {
+        const std::size_t take = std::min(sent.size(), kTranscriptOctets - m_head.size());
+        m_head.append(sent.substr(0, take));
+        m_omitted += sent.size() - take;
+    }
+    std::string text() const {
+        if (m_omitted == 0) return m_head;
+        return m_head + "\r\n(以下 " + std::to_string(m_omitted) + " オクテット省略)";
+    }
+
+  private:
+    std::string m_head;
+    std::uint64_t m_omitted = 0;
+};
 
 // Collects message octets into large pieces for the socket, and lets open
 // windows breathe between pieces.
 class SessionSink final : public ByteSink {
   public:
-    SessionSink(net::SocketSession& session, const net::YieldHook& yield, std::string* copy)
-        : m_session(session), m_yield(yield), m_copy(copy) {
+    SessionSink(net::SocketSession& session, const net::YieldHook& yield, std::string* copy,
+                WireExcerpt* excerpt)
+        : m_session(session), m_yield(yield), m_copy(copy), m_excerpt(excerpt) {
         m_buffer.reserve(kDataPiece);
     }
 
@@ -37,6 +61,7 @@ class SessionSink final : public ByteSink {
     Status flush() {
         if (m_buffer.empty()) return {};
         Status sent = m_session.send_data(m_buffer);
+        if (sent.ok() && m_excerpt != nullptr) m_excerpt->add(m_buffer);
         m_buffer.clear();
         if (m_yield) m_yield();
         return sent;
@@ -46,6 +71,7 @@ class SessionSink final : public ByteSink {
     net::SocketSession& m_session;
     const net::YieldHook& m_yield;
     std::string* m_copy;
+    WireExcerpt* m_excerpt;
     std::string m_buffer;
 };
 
@@ -96,72 +122,208 @@ std::string credentials(std::string_view text) {
     return encoding::base64_encode_line(encoding::to_cp932(text));
 }
 
-// A 502 to an AUTH step ends the authentication without failing the run.
-enum class AuthStep { Continue, Stop };
-
-Result<AuthStep> auth_exchange(net::SocketSession& session, net::CommandId id,
-                               std::string_view line) {
-    VLT_TRY_ASSIGN(reply, session.command(id, line));
-    return reply.code == 502 ? AuthStep::Stop : AuthStep::Continue;
-}
-
-Status authenticate(net::SocketSession& session, const SendRequest& r, const net::Reply& ehlo) {
+// The lines of the AUTH exchange the server's capabilities call for: the
+// AUTH command, then the Base64 credentials; none when no AUTH applies.
+std::vector<std::string> auth_lines(const SendRequest& r, const net::Reply& ehlo) {
     const auto methods = auth_capability(ehlo);
     if (!methods) return {};
     bool use_plain = methods->plain;
-    bool use_login = !use_plain && methods->login;
+    const bool use_login = !use_plain && methods->login;
     if (!use_plain && !use_login && !r.pop_login_done) use_plain = true;
-
     if (use_plain) {
         std::string identity = r.user;
         identity += '\0';
         identity += r.user;
         identity += '\0';
         identity += r.password;
-        VLT_TRY_ASSIGN(step, auth_exchange(session, net::CommandId::Auth, "AUTH PLAIN"));
-        if (step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(done,
-                       auth_exchange(session, net::CommandId::AuthData, credentials(identity)));
-        (void)done;
-    } else if (use_login) {
-        VLT_TRY_ASSIGN(step, auth_exchange(session, net::CommandId::Auth, "AUTH LOGIN"));
-        if (step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(user_step,
-                       auth_exchange(session, net::CommandId::AuthData, credentials(r.user)));
-        if (user_step == AuthStep::Stop) return {};
-        VLT_TRY_ASSIGN(done,
-                       auth_exchange(session, net::CommandId::AuthData, credentials(r.password)));
-        (void)done;
+        return {"AUTH PLAIN", credentials(identity)};
     }
+    if (use_login) return {"AUTH LOGIN", credentials(r.user), credentials(r.password)};
     return {};
 }
 
-// HELO or EHLO, with the STARTTLS upgrade first when asked. Returns the
-// reply that lists the capabilities to use for AUTH.
-Result<net::Reply> greet(net::SocketSession& session, const SendRequest& r) {
+// One sending run: the request, the open session and what the steps hand on.
+struct Sending {
+    SendRequest& r;
+    const LogWriter& log;
+    std::optional<net::SocketSession> session;
+    net::Reply capabilities;   // the reply to the last HELO / EHLO
+    std::string copy;          // the message text as sent, when a log wants it
+    std::string header_block;  // the converted header block, for the message log
+    SmtpStep step = SmtpStep::Envelope;
+
+    // The one place where the step changes.
+    void enter(SmtpStep next) {
+        step = next;
+        if (r.on_step) r.on_step(next);
+    }
+
+    // Reports of the open that did not stop it come first, whatever follows.
+    std::vector<std::string> with_notices(std::vector<std::string> reports) const {
+        const auto& notices = session->notices();
+        reports.insert(reports.begin(), notices.begin(), notices.end());
+        return reports;
+    }
+
+    void write_protocol_log() {
+        if (r.protocol_logging) {
+            net::write_protocol_log(log, "ScrivlaneProtocol", "SMTP Protocol Logging",
+                                    session->transcript());
+        }
+    }
+};
+
+// HELO or EHLO, with the STARTTLS upgrade first when asked. Keeps the reply
+// that lists the capabilities to use for AUTH.
+Status greet(Sending& s) {
+    const SendRequest& r = s.r;
+    net::SocketSession& session = *s.session;
     if (r.tls == net::TlsMode::StartTls) {
         VLT_TRY_ASSIGN(first, session.command(net::CommandId::Ehlo, "EHLO " + r.server));
         if (!offers_starttls(first)) {
             return Error(ErrorKind::Tls, "サーバが STARTTLS に対応していません。");
         }
-        VLT_TRY(session.command(net::CommandId::StartTls, "STARTTLS"));
-        VLT_TRY(session.start_tls());
-        return session.command(net::CommandId::Ehlo, "EHLO " + r.server);
+        VLT_TRY(session.upgrade(net::CommandId::StartTls, "STARTTLS"));
     }
-    if (r.use_smtp_auth) return session.command(net::CommandId::Ehlo, "EHLO " + r.server);
-    return session.command(net::CommandId::Helo, "HELO " + r.server);
+    const bool ehlo = r.use_smtp_auth || r.tls == net::TlsMode::StartTls;
+    VLT_TRY_ASSIGN(reply, ehlo ? session.command(net::CommandId::Ehlo, "EHLO " + r.server)
+                               : session.command(net::CommandId::Helo, "HELO " + r.server));
+    s.capabilities = std::move(reply);
+    return {};
 }
 
-void write_protocol_log(const SendRequest& r, net::SocketSession& session, const LogWriter& log) {
-    if (!r.protocol_logging) return;
-    std::string text = "SMTP Protocol Logging\r\n";
-    text += session.transcript().text();
-    text += kLogMarker;
-    write_log_or_warn(log, "ScrivlaneProtocol", text);
+// Each AUTH line in turn; a reply that stops the exchange (the row's stop
+// code) ends the authentication without failing the run.
+Status authenticate(Sending& s) {
+    if (!s.r.use_smtp_auth) return {};
+    net::SocketSession& session = *s.session;
+    session.add_login(s.r.user, s.r.password);
+    auto id = net::CommandId::Auth;
+    for (const std::string& line : auth_lines(s.r, s.capabilities)) {
+        VLT_TRY_ASSIGN(reply, session.command(id, line));
+        if (net::judge(net::command_row(id), net::LineProtocol::Smtp, reply) ==
+            net::Verdict::Stop) {
+            return {};
+        }
+        id = net::CommandId::AuthData;
+    }
+    return {};
+}
+
+Status mail_from(Sending& s) {
+    return net::status_of(
+        s.session->command(net::CommandId::MailFrom, "MAIL FROM:<" + s.r.from + ">"));
+}
+
+Status rcpt_to(Sending& s) {
+    for (const std::string* list : {&s.r.to, &s.r.cc, &s.r.bcc}) {
+        for (const std::string& address : split_addresses(*list)) {
+            VLT_TRY(s.session->command(net::CommandId::RcptTo, "RCPT TO:<" + address + ">"));
+        }
+    }
+    return {};
+}
+
+Status data(Sending& s) {
+    return net::status_of(s.session->command(net::CommandId::Data, "DATA"));
 }
 
 std::chrono::system_clock::time_point now_of(const SendRequest& r) {
     return r.now ? r.now() : std::chrono::system_clock::now();
+}
+
+// The message text, dot-stuffed, in large pieces. Without the final "." after
+// a failure the server discards the partial message.
+Status message(Sending& s) {
+    const SendRequest& r = s.r;
+    MessageFields fields{r.from, r.to, r.cc, r.reply_to, r.errors_to, r.subject, r.body};
+    ComposeContext context{r.mailer_text, r.boundary, now_of(r)};
+    WireExcerpt excerpt;
+    SessionSink socket_sink(*s.session, r.yield, r.log_detail == "ALL" ? &s.copy : nullptr,
+                            r.protocol_logging ? &excerpt : nullptr);
+    DotStuffingSink stuffing(socket_sink);
+    auto written =
+        write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context, stuffing);
+    Status sent = written.ok() ? socket_sink.flush() : Status(std::move(written).error());
+    // The transcript shows what went on the wire, also when the text broke off.
+    if (r.protocol_logging) s.session->transcript().append(excerpt.text());
+    VLT_TRY(sent);
+    s.header_block = std::move(written->converted_header_block);
+    return {};
+}
+
+Status end_of_data(Sending& s) {
+    return net::status_of(s.session->end_data());
+}
+
+struct StepRow {
+    SmtpStep step;
+    std::string_view name;
+    Status (*run)(Sending&);  // the steps of the conversation; none before and after it
+};
+
+// The steps in order, with their names.
+constexpr std::array<StepRow, 10> kSteps{{
+    {SmtpStep::Envelope, "envelope", nullptr},
+    {SmtpStep::Connect, "connect", nullptr},
+    {SmtpStep::Greet, "greeting", greet},
+    {SmtpStep::Authenticate, "authentication", authenticate},
+    {SmtpStep::MailFrom, "MAIL FROM", mail_from},
+    {SmtpStep::RcptTo, "RCPT TO", rcpt_to},
+    {SmtpStep::Data, "DATA", data},
+    {SmtpStep::Message, "message", message},
+    {SmtpStep::EndOfData, "end of data", end_of_data},
+    {SmtpStep::Quit, "QUIT", nullptr},
+}};
+
+constexpr bool steps_in_order() {
+    for (std::size_t i = 0; i < kSteps.size(); ++i) {
+        if (static_cast<std::size_t>(kSteps[i].step) != i) return false;
+    }
+    return true;
+}
+static_assert(steps_in_order(), "rows follow the order of SmtpStep");
+
+// Every step from the greeting up to the end of data, in order; the first
+// that fails ends the conversation.
+Status converse(Sending& s) {
+    for (const StepRow& row : kSteps) {
+        if (row.run == nullptr) continue;
+        s.enter(row.step);
+        VLT_TRY(row.run(s));
+    }
+    return {};
+}
+
+Result<net::SocketSession> connect(Sending& s) {
+    net::OpenOptions options;
+    options.protocol = net::LineProtocol::Smtp;
+    options.tls = s.r.tls == net::TlsMode::Implicit ? net::TlsMode::Implicit : net::TlsMode::None;
+    options.limits = s.r.limits;
+    options.yield = s.r.yield;
+    options.now = s.r.now;
+    const net::Opening opening{"SMTP", net::CommandId::SmtpGreeting};
+    return net::open_conversation(s.r.server, s.r.port, opening, std::move(options));
+}
+
+// The server has the message: from here on it counts as delivered, and a
+// failed QUIT only adds warnings. Then the message log and the transcript.
+Delivery finish(Sending& s) {
+    const SendRequest& r = s.r;
+    Delivery delivery;
+    if (auto quit = s.session->command(net::CommandId::Quit, "QUIT"); !quit.ok()) {
+        delivery.warnings = std::move(quit).error().reports;
+    }
+    delivery.warnings = s.with_notices(std::move(delivery.warnings));
+    s.session->close();
+    const std::string marker(net::kLogMarker);
+    if (r.log_detail == "ALL") {
+        write_log_or_warn(s.log, "Scrivlane", s.copy + "\r\n" + marker);
+    } else if (r.log_detail == "HDR") {
+        write_log_or_warn(s.log, "Scrivlane", s.header_block + "\r\n" + marker);
+    }
+    s.write_protocol_log();
+    return delivery;
 }
 
 }  // namespace
@@ -202,99 +364,29 @@ Status check_envelope(SendRequest& r) {
     return {};
 }
 
+std::string_view step_name(SmtpStep step) {
+    const auto index = static_cast<std::size_t>(step);
+    return index < kSteps.size() ? kSteps[index].name : std::string_view("?");
+}
+
 Result<Delivery> send_mail(SendRequest& r, const LogWriter& log) {
+    Sending s{r, log, std::nullopt, {}, {}, {}};
+    s.enter(SmtpStep::Envelope);
     VLT_TRY(check_envelope(r));
-
-    net::OpenOptions options;
-    options.protocol = net::LineProtocol::Smtp;
-    options.tls = r.tls == net::TlsMode::Implicit ? net::TlsMode::Implicit : net::TlsMode::None;
-    options.limits = r.limits;
-    options.yield = r.yield;
-    const std::string where = " [SMTP] " + r.server + ":" + r.port;
-
-    auto opened = net::SocketSession::open(r.server, r.port, options);
-    if (!opened.ok()) {
-        // A refused handshake says why in its own report; the run's failure
-        // report follows it directly.
-        if (opened.error().kind == ErrorKind::Tls) return std::move(opened).error();
-        return std::move(opened).error().then("サーバに接続できません。" + where);
-    }
-    net::SocketSession session = std::move(opened).value();
-    // Reports of the open that did not stop it come first, whatever follows.
-    auto with_notices = [&session](std::vector<std::string> reports) {
-        reports.insert(reports.begin(), session.notices().begin(), session.notices().end());
-        return reports;
-    };
-    if (session.greeting().last_line().rfind("220 ", 0) != 0) {
-        session.close();
-        return Error(ErrorKind::Connect,
-                     with_notices({"Connect　サーバにコネクトできません。" + where}));
-    }
-
-    // Every failure from here on closes the conversation and keeps the
-    // transcript when protocol logging is on.
-    auto fail = [&](Error error) -> Result<Delivery> {
-        session.close();
-        write_protocol_log(r, session, log);
-        error.reports = with_notices(std::move(error.reports));
+    s.enter(SmtpStep::Connect);
+    VLT_TRY_ASSIGN(session, connect(s));
+    s.session.emplace(std::move(session));
+    if (Status talked = converse(s); !talked.ok()) {
+        // Every failure in the conversation closes it and keeps the
+        // transcript when protocol logging is on.
+        s.session->close();
+        s.write_protocol_log();
+        Error error = std::move(talked).error();
+        error.reports = s.with_notices(std::move(error.reports));
         return error;
-    };
-
-    auto greeted = greet(session, r);
-    if (!greeted.ok()) return fail(std::move(greeted).error());
-    if (r.use_smtp_auth) {
-        if (Status auth = authenticate(session, r, greeted.value()); !auth.ok()) {
-            return fail(std::move(auth).error());
-        }
     }
-    if (auto sent = session.command(net::CommandId::MailFrom, "MAIL FROM:<" + r.from + ">");
-        !sent.ok()) {
-        return fail(std::move(sent).error());
-    }
-    for (const std::string* list : {&r.to, &r.cc, &r.bcc}) {
-        for (const std::string& address : split_addresses(*list)) {
-            auto sent = session.command(net::CommandId::RcptTo, "RCPT TO:<" + address + ">");
-            if (!sent.ok()) return fail(std::move(sent).error());
-        }
-    }
-    if (auto sent = session.command(net::CommandId::Data, "DATA"); !sent.ok()) {
-        return fail(std::move(sent).error());
-    }
-
-    MessageFields fields{r.from, r.to, r.cc, r.reply_to, r.errors_to, r.subject, r.body};
-    ComposeContext context{r.mailer_text, r.boundary, now_of(r)};
-    std::string copy;
-    const bool keep_copy = r.protocol_logging || r.log_detail == "ALL";
-    SessionSink socket_sink(session, r.yield, keep_copy ? &copy : nullptr);
-    DotStuffingSink stuffing(socket_sink);
-    auto written =
-        write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context, stuffing);
-    if (written.ok()) {
-        if (Status flushed = socket_sink.flush(); !flushed.ok())
-            return fail(std::move(flushed).error());
-    } else {
-        // Without the final "." the server discards the partial message.
-        return fail(std::move(written).error());
-    }
-    session.transcript().append(copy);
-    auto accepted = session.end_data();
-    if (!accepted.ok()) return fail(std::move(accepted).error());
-
-    // The server has the message: from here on it counts as delivered.
-    Delivery delivery;
-    if (auto quit = session.command(net::CommandId::Quit, "QUIT"); !quit.ok()) {
-        delivery.warnings = std::move(quit).error().reports;
-    }
-    delivery.warnings = with_notices(std::move(delivery.warnings));
-    session.close();
-    if (r.log_detail == "ALL") {
-        write_log_or_warn(log, "Scrivlane", copy + "\r\n" + std::string(kLogMarker));
-    } else if (r.log_detail == "HDR") {
-        write_log_or_warn(log, "Scrivlane",
-                          written->converted_header_block + "\r\n" + std::string(kLogMarker));
-    }
-    write_protocol_log(r, session, log);
-    return delivery;
+    s.enter(SmtpStep::Quit);
+    return finish(s);
 }
 
 }  // namespace vlt::smtp

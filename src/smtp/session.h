@@ -21,6 +21,23 @@
 
 namespace vlt::smtp {
 
+// The steps of a sending conversation, in order. A failed run stops in the
+// step it was in; step_name() names it for transcripts, reports and tests.
+enum class SmtpStep {
+    Envelope,      // the addresses are checked; nothing is sent
+    Connect,       // connect, TLS, greeting
+    Greet,         // HELO / EHLO, STARTTLS
+    Authenticate,  // AUTH PLAIN / LOGIN
+    MailFrom,
+    RcptTo,
+    Data,
+    Message,    // the message text
+    EndOfData,  // "." and its reply
+    Quit,
+};
+
+std::string_view step_name(SmtpStep step);
+
 struct SendRequest {
     std::string server;
     std::string port;
@@ -49,6 +66,8 @@ struct SendRequest {
     net::SessionLimits limits;
     net::YieldHook yield;
     std::function<std::chrono::system_clock::time_point()> now;
+    // Told each step as the conversation enters it; may be empty.
+    std::function<void(SmtpStep)> on_step;
 };
 
 struct Delivery {

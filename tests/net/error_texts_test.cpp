@@ -36,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"ReadAsSigned16Bits", 65535, "その他のエラー: -1"},
                       TextCase{"NegativeCode", -10, "その他のエラー: -10"},
                       TextCase{"Low16BitsWithoutRow", 65536 + 2, "その他のエラー: 2"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The meaning line of each row with its trailing blanks; the explanation
 // lines are checked for their layout below.
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "レコードがありません。   "},
         MeaningCase{"NotInitialised", 10093,
                     "     意味 : WSAStartup の実行に成功していません。   "}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ErrorTextRows, EveryRowOfTheTableHasTheTwoLineLayout) {
     const int codes[] = {10004, 10013, 10014, 10022, 10024, 10035, 10036, 10037, 10038,

@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeCase{"PopErr", LineProtocol::Pop3, "-ERR [IN-USE] lock busy\r\n", 0},
                       CodeCase{"PopEmptyLine", LineProtocol::Pop3, "\r\n", 0},
                       CodeCase{"PopLowerCase", LineProtocol::Pop3, "+ok\r\n", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Feeds `bytes` in pieces of `piece` bytes until the reply is complete.
 Progress feed(ReplyReader& reader, const std::string& bytes, std::size_t piece) {
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CapCase{"BytesAtTheCap", 0, 64 * 1024, Progress::Complete},
                       CapCase{"OneByteOverTheCap", 0, 64 * 1024 + 1, Progress::TooLong},
                       CapCase{"BytesOverTheCapInManyLines", 99, 1000, Progress::TooLong}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReplyReader, AnEndlessLineKeepsNoMoreThanTheCap) {
     ReplyReader reader(LineProtocol::Smtp, 512, 64 * 1024);

@@ -28,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Hosts, ResolveHost,
                                            HostCase{"UnknownName", "no-such-host.invalid", 0},
                                            HostCase{"EmbeddedNul", std::string("localhost\0x", 11),
                                                     0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ResolveHost, AnUnknownNameCarriesTheResolverCode) {
     const Resolved r = resolve_host("no-such-host.invalid");
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PortCase{"OneTooHigh", "65536", 0}, PortCase{"FarTooHigh", "70000", 0},
                       PortCase{"WouldOverflow", "99999999999999999999925", 0},
                       PortCase{"SignFirst", "+25", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace vlt::net

@@ -203,8 +203,8 @@ TEST_P(RunWithoutAttachment, SendsThePlainMessage) {
 INSTANTIATE_TEST_SUITE_P(Cases, RunWithoutAttachment,
                          ::testing::Values(NotAFile::Folder, NotAFile::EmptyFile,
                                            NotAFile::Missing),
-                         [](const auto& info) {
-                             switch (info.param) {
+                         [](const auto& row) {
+                             switch (row.param) {
                                  case NotAFile::Folder:
                                      return std::string("Folder");
                                  case NotAFile::EmptyFile:

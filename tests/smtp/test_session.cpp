@@ -52,10 +52,6 @@ Reports timed_out_empty(std::string_view name, int seconds) {
             cmd_send(std::string(name) + "　の応答メッセージを受信できません。(recv - no data)")};
 }
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 std::size_t count_of(const std::string& text, std::string_view what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -121,7 +117,8 @@ class SmtpSession : public ::testing::Test {
 struct GreetingCase {
     const char* name;
     Script script;
-    std::string report;  // followed by " [SMTP] 127.0.0.1:<port>"
+    std::string report;      // followed by " [SMTP] 127.0.0.1:<port>"
+    Lines reply_lines = {};  // the reply quoted with a refused greeting
 };
 
 class SmtpGreeting : public SmtpSession, public ::testing::WithParamInterface<GreetingCase> {};
@@ -131,12 +128,13 @@ TEST_P(SmtpGreeting, FailsBeforeAnyCommand) {
     ScriptServer server(c.script, lasting(4s));
     SendRequest r = request_for(server);
     r.limits.reply_wait = 1s;
-    const auto start = std::chrono::steady_clock::now();
     auto sent = send_mail(r, log);
-    EXPECT_LT(seconds_since(start), 3.0);
     server.wait();
     ASSERT_FALSE(sent.ok());
     EXPECT_EQ(sent.error().reports, Reports{c.report + where(server)});
+    if (!c.reply_lines.empty()) {
+        EXPECT_EQ(sent.error().reply_lines, c.reply_lines);
+    }
     EXPECT_EQ(server.received(), "");
     EXPECT_FALSE(has_log("Scrivlane"));
 }
@@ -152,10 +150,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "Connect　サーバにコネクトできません。"},
         GreetingCase{"FinalLineNeverComesBeforeClose", Script().send("220-mail ready\r\n").close(),
                      "サーバに接続できません。"},
+        // A greeting over the reply caps is an answer, refused: not an unreachable server.
         GreetingCase{"ContinuationLinesWithoutEnd", Script().repeat("220-more\r\n", 2000).pause(3s),
-                     "サーバに接続できません。"},
+                     "Connect　サーバにコネクトできません。", Lines{"220-more\r\n"}},
+        GreetingCase{"LineOverTheCaps", Script().huge_line(70000, "220 \x1b[2J"),
+                     "Connect　サーバにコネクトできません。",
+                     Lines{"220 ?[2J" + std::string(504, 'x')}},
         GreetingCase{"Silence", Script().pause(3s), "サーバに接続できません。"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(SmtpSession, NothingListeningIsAConnectFailure) {
     SendRequest r;
@@ -297,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "VzZXJuYW1lQGV4YW1wbGUuY29tAGxvbmdwYXNzd29yZC0xMjM0NTY3ODkw"},
                  "averyveryverylongusername@example.com",
                  "longpassword-1234567890"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Refused steps ----------------------------------------------------------
 
@@ -376,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
                         .send("552 5.3.4 too big\r\n"),
                     refused("データ", "552 5.3.4 too big\r\n"),
                     joined({"HELO 127.0.0.1"}, envelope_commands())}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Recipients ---------------------------------------------------------------
 
@@ -436,7 +438,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     {"RCPT TO:<a@example.com>", "RCPT TO:<c@example.com>",
                                      "RCPT TO:<d@example.com>", "RCPT TO:<e@example.com>",
                                      "RCPT TO:<f@example.com>"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- The message text -------------------------------------------------------
 
@@ -578,7 +580,7 @@ INSTANTIATE_TEST_SUITE_P(
                                closed_while_waiting("QUIT コマンド")},
                       QuitCase{"NoAnswer", [](Script& s) { s.read_line().pause(2s); },
                                timed_out_empty("QUIT コマンド", 1)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- How replies arrive -----------------------------------------------------
 
@@ -621,9 +623,7 @@ TEST_P(SmtpBroken, EndsWithTheReceiveReports) {
     SendRequest r = request_for(server);
     r.use_smtp_auth = true;
     r.limits.reply_wait = 1s;
-    const auto start = std::chrono::steady_clock::now();
     auto sent = send_mail(r, log);
-    EXPECT_LT(seconds_since(start), 3.0);
     server.wait();
     ASSERT_FALSE(sent.ok());
     EXPECT_EQ(sent.error().reports, c.reports);
@@ -644,7 +644,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"SilentAfterRcpt",
                    Script::smtp().reply("250 ok\r\n").reply("250 ok\r\n").read_line().pause(3s),
                    timed_out_empty("RCPT TO コマンド", 1)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Hostile servers ----------------------------------------------------------
 
@@ -663,14 +663,11 @@ TEST_P(SmtpHostile, EndsWithAReportAndNoDelivery) {
     ScriptServer server(c.script, lasting(8s));
     SendRequest r = request_for(server);
     r.limits.reply_wait = 1500ms;
-    const auto start = std::chrono::steady_clock::now();
     auto sent = send_mail(r, log);
-    const double took = seconds_since(start);
     ASSERT_FALSE(sent.ok());
     ASSERT_FALSE(sent.error().reports.empty());
     EXPECT_EQ(sent.error().reports[0], c.first_report);
     for (const auto& report : sent.error().reports) EXPECT_LE(report.size(), 70000u);
-    EXPECT_LT(took, 4.0);
     EXPECT_FALSE(has_log("Scrivlane"));
 }
 
@@ -713,7 +710,7 @@ INSTANTIATE_TEST_SUITE_P(
                     cmd_send("データ：応答待ちでタイムアウトしました。2(秒)")},
         HostileCase{"ClosedInsteadOfEndOfDataReply", until_end_of_data().close(),
                     cmd_send("データの応答メッセージを受信できません。(recv) error: 0")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A reset at any step ends the run with a report naming that step.
 class SmtpResetAt : public SmtpSession, public ::testing::WithParamInterface<int> {};
@@ -837,7 +834,7 @@ INSTANTIATE_TEST_SUITE_P(
         EnvelopeCase{"BlankSender", "   ", "to@example.com", "", "", "Fromアドレス error!!"},
         EnvelopeCase{"BlankRecipients", std::string(kSender), "   ", "c@example.com", "",
                      "Toアドレス error!!"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Logs -------------------------------------------------------------------
 
@@ -866,6 +863,28 @@ TEST_F(SmtpSession, TranscriptMasksCredentials) {
     EXPECT_NE(text.find("Subject: Subject\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\n.\r\n250 2.0.0 queued\r\n"), std::string::npos);
     EXPECT_NE(text.find("  ** ** **  \r\n"), std::string::npos);
+}
+
+// The transcript holds the first 65536 octets of the text as sent, then a
+// count of the rest.
+TEST_F(SmtpSession, TranscriptCutsTheMessageTextAfter65536Octets) {
+    Script script = Script::smtp();
+    script.reply("250 ok\r\n");
+    deliver(script);
+    ScriptServer server(script);
+    SendRequest r = request_for(server);
+    r.body = std::string(100000, '.');  // every line start doubled on the wire
+    r.protocol_logging = true;
+    auto sent = send_mail(r, log);
+    server.wait();
+    ASSERT_TRUE(sent.ok());
+    ASSERT_EQ(server.data().size(), 1u);
+    const std::string wire = server.data()[0].substr(0, server.data()[0].size() - 3);  // ".\r\n"
+    ASSERT_GT(wire.size(), 65536u + 2);
+    const std::string text = log_file("ScrivlaneProtocol");
+    const std::string note = "\r\n(以下 " + std::to_string(wire.size() - 2 - 65536) +
+                             " オクテット省略)\r\n.\r\n250 2.0.0 queued";
+    EXPECT_NE(text.find(wire.substr(0, 65536) + note), std::string::npos);
 }
 
 TEST_F(SmtpSession, TranscriptIsWrittenAfterAFailureToo) {
@@ -920,7 +939,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SmtpMessageLog,
                          ::testing::Values(MessageLogCase{"Header", "HDR", true, false},
                                            MessageLogCase{"All", "ALL", true, true},
                                            MessageLogCase{"Other", "NONE", false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // --- STARTTLS and implicit TLS --------------------------------------------------
 
@@ -1058,7 +1077,7 @@ TEST_P(SmtpTlsRefused, ABadCertificateFailsAndNothingIsSent) {
 INSTANTIATE_TEST_SUITE_P(Cases, SmtpTlsRefused,
                          ::testing::Values(CertificateCase{"StartTlsOtherHost", false, true},
                                            CertificateCase{"ImplicitUntrusted", true, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace vlt::smtp

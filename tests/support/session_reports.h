@@ -34,6 +34,14 @@ inline Reports refused(std::string_view name, std::string_view quoted) {
             cmd_send(" (" + std::string(quoted) + ")")};
 }
 
+// A fixed clock for transcript stamps: 2026-12-07 10:31:05 UTC, stamped
+// ">>31:05>> " in any time zone on whole hours.
+inline std::chrono::system_clock::time_point fixed_time() {
+    using namespace std::chrono;
+    return sys_days{year{2026} / 12 / 7} + hours{10} + minutes{31} + seconds{5};
+}
+inline constexpr std::string_view kStamp = ">>31:05>> ";
+
 inline Reports joined(Reports a, const Reports& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
