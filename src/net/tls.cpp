@@ -139,66 +139,84 @@ TlsChannel::TlsChannel(std::unique_ptr<State> state) : m_state(std::move(state))
 
 TlsChannel::~TlsChannel() = default;
 
+namespace {
+
+// Makes the context and the connection object over a BIO that reads and
+// writes the socket with the channel's deadlines.
+Status make_connection(State& state) {
+    state.method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vlt socket");
+    state.ctx = SSL_CTX_new(TLS_client_method());
+    if (state.method == nullptr || state.ctx == nullptr) {
+        return handshake_failure(failure_reason(state, 0));
+    }
+    BIO_meth_set_write_ex(state.method, bio_write);
+    BIO_meth_set_read_ex(state.method, bio_read);
+    BIO_meth_set_ctrl(state.method, bio_ctrl);
+    BIO_meth_set_create(state.method, bio_create);
+    BIO_meth_set_destroy(state.method, bio_destroy);
+
+    SSL_CTX_set_min_proto_version(state.ctx, TLS1_2_VERSION);
+    // A trust store that cannot be loaded leaves nothing trusted, and the
+    // verification then fails with its own reason.
+    SSL_CTX_set_default_verify_paths(state.ctx);
+    SSL_CTX_set_verify(state.ctx, SSL_VERIFY_PEER, nullptr);
+    // A peer that closes without the closing alert reads as a plain close, as
+    // it does without TLS; our replies carry their own ends.
+    SSL_CTX_set_options(state.ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+
+    state.ssl = SSL_new(state.ctx);
+    BIO* bio = state.ssl != nullptr ? BIO_new(state.method) : nullptr;
+    if (bio == nullptr) return handshake_failure(failure_reason(state, 0));
+    BIO_set_data(bio, &state);
+    SSL_set_bio(state.ssl, bio, bio);
+    return {};
+}
+
+// The certificate must name `host`: an address is checked against the
+// certificate's addresses, a name against its names (and sent as SNI).
+Status expect_peer_name(State& state, const std::string& host) {
+    bool named = false;
+    if (is_ipv4_literal(host)) {
+        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state.ssl), host.c_str()) == 1;
+    } else {
+        SSL_set_hostflags(state.ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        named = SSL_set1_host(state.ssl, host.c_str()) == 1 &&
+                SSL_ctrl(state.ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                         const_cast<char*>(host.c_str())) == 1;
+    }
+    if (!named) return handshake_failure(failure_reason(state, 0));
+    return {};
+}
+
+// Runs the handshake to its end, waiting on the socket as OpenSSL asks.
+Status run_handshake(State& state, SteadyClock::time_point deadline) {
+    for (;;) {
+        ERR_clear_error();
+        const int rc = SSL_connect(state.ssl);
+        if (rc == 1) return {};
+        const int error = SSL_get_error(state.ssl, rc);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            return handshake_failure(failure_reason(state, error));
+        }
+        const IoResult ready = wait_for_ssl(state, error, deadline);
+        if (ready.status == IoResult::Status::TimedOut) {
+            return handshake_failure("handshake timed out");
+        }
+        if (!ready.ok()) return handshake_failure(winsock_error_text(ready.code));
+    }
+}
+
+}  // namespace
+
 Result<std::unique_ptr<TlsChannel>> TlsChannel::handshake(int fd, std::string_view host,
                                                           std::chrono::milliseconds limit) {
     const auto deadline = SteadyClock::now() + limit;
     ERR_clear_error();
     auto state = std::make_unique<State>();
     state->fd = fd;
-
-    state->method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vlt socket");
-    state->ctx = SSL_CTX_new(TLS_client_method());
-    if (state->method == nullptr || state->ctx == nullptr) {
-        return handshake_failure(failure_reason(*state, 0));
-    }
-    BIO_meth_set_write_ex(state->method, bio_write);
-    BIO_meth_set_read_ex(state->method, bio_read);
-    BIO_meth_set_ctrl(state->method, bio_ctrl);
-    BIO_meth_set_create(state->method, bio_create);
-    BIO_meth_set_destroy(state->method, bio_destroy);
-
-    SSL_CTX_set_min_proto_version(state->ctx, TLS1_2_VERSION);
-    // A trust store that cannot be loaded leaves nothing trusted, and the
-    // verification below then fails with its own reason.
-    SSL_CTX_set_default_verify_paths(state->ctx);
-    SSL_CTX_set_verify(state->ctx, SSL_VERIFY_PEER, nullptr);
-    // A peer that closes without the closing alert reads as a plain close, as
-    // it does without TLS; our replies carry their own ends.
-    SSL_CTX_set_options(state->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-
-    state->ssl = SSL_new(state->ctx);
-    BIO* bio = state->ssl != nullptr ? BIO_new(state->method) : nullptr;
-    if (bio == nullptr) return handshake_failure(failure_reason(*state, 0));
-    BIO_set_data(bio, state.get());
-    SSL_set_bio(state->ssl, bio, bio);
-
-    const std::string name(host);
-    bool named = false;
-    if (is_ipv4_literal(name)) {
-        named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state->ssl), name.c_str()) == 1;
-    } else {
-        SSL_set_hostflags(state->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        named = SSL_set1_host(state->ssl, name.c_str()) == 1 &&
-                SSL_ctrl(state->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                         const_cast<char*>(name.c_str())) == 1;
-    }
-    if (!named) return handshake_failure(failure_reason(*state, 0));
-
-    for (;;) {
-        ERR_clear_error();
-        const int rc = SSL_connect(state->ssl);
-        if (rc == 1) break;
-        const int error = SSL_get_error(state->ssl, rc);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            const IoResult ready = wait_for_ssl(*state, error, deadline);
-            if (ready.status == IoResult::Status::TimedOut) {
-                return handshake_failure("handshake timed out");
-            }
-            if (!ready.ok()) return handshake_failure(winsock_error_text(ready.code));
-            continue;
-        }
-        return handshake_failure(failure_reason(*state, error));
-    }
+    VLT_TRY(make_connection(*state));
+    VLT_TRY(expect_peer_name(*state, std::string(host)));
+    VLT_TRY(run_handshake(*state, deadline));
     ERR_clear_error();
     return std::unique_ptr<TlsChannel>(new TlsChannel(std::move(state)));
 }
