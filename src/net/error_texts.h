@@ -1,9 +1,10 @@
 #pragma once
-// Japanese texts for socket error codes, and the mapping of this platform's
-// error numbers onto those codes.
+// Japanese texts for socket error codes.
 //
 // Codes are the Windows Sockets numbers (10004 WSAEINTR ... 11004 WSANO_DATA)
-// so that the reports read the same on every platform. A text is two lines:
+// so that the reports read the same on every platform: on Windows they are the
+// native WSAGetLastError() codes, on POSIX the errno and resolver results
+// mapped onto them (error_codes_posix.h). A text is two lines:
 // the meaning line, CR LF, the explanation line, each with its leading and
 // trailing blanks. A code without a row gives "その他のエラー: " + the code.
 // Pure functions; nothing here fails.
@@ -22,14 +23,5 @@ inline constexpr int kWsaEtimedout = 10060;     // WSAETIMEDOUT
 // The text for `code`. Only the low 16 bits of `code` count, read as a signed
 // 16-bit number (65536 + 10061 reads as 10061).
 std::string winsock_error_text(int code);
-
-// An errno value as the Windows Sockets code with the same meaning; an errno
-// without an equivalent is returned unchanged (and so has no row). EAGAIN and
-// EWOULDBLOCK count as a timed-out send or receive (10060).
-int winsock_code_from_errno(int err);
-
-// A getaddrinfo() result as the Windows Sockets resolver code (11001-11004);
-// other results map to 11003 (no recovery). 0 stays 0.
-int winsock_code_from_resolver(int eai);
 
 }  // namespace vlt::net

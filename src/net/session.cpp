@@ -1,14 +1,6 @@
 #include "net/session.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -59,31 +51,6 @@ auto guarded(Body&& body) -> decltype(body()) {
     }
 }
 
-timeval to_timeval(std::chrono::milliseconds ms) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(ms.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((ms.count() % 1000) * 1000);
-    return tv;
-}
-
-// Connects the blocking socket; the send time-out bounds the attempt.
-bool connect_to(int fd, std::uint32_t address, std::uint16_t port,
-                std::chrono::milliseconds limit) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = address;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-        return true;
-    }
-    if (errno != EINTR) return false;
-    // Interrupted: the attempt goes on in the background; wait for its end.
-    if (!wait_ready(fd, POLLOUT, SteadyClock::now() + limit).ok()) return false;
-    int error = 0;
-    socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-}
-
 Mask mask_of(CommandId id) {
     switch (id) {
         case CommandId::AuthData:
@@ -100,7 +67,7 @@ Mask mask_of(CommandId id) {
 struct SocketSession::Impl {
     OpenOptions options;
     std::string host;
-    int fd = -1;
+    SocketHandle fd = kNoSocket;
     std::unique_ptr<TlsChannel> tls;
     ReplyReader reader;
     Reply greeting;
@@ -125,14 +92,12 @@ struct SocketSession::Impl {
             tls->shutdown();
             tls.reset();
         }
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
+        close_socket(fd);
+        fd = kNoSocket;
     }
 
     IoResult send(std::string_view bytes) {
-        if (fd < 0) return IoResult::failed(kWsaEnotsock);
+        if (fd == kNoSocket) return IoResult::failed(kWsaEnotsock);
         yield();
         const IoResult put = tls ? tls->send_all(bytes, options.limits.socket_timeout)
                                  : send_all(fd, bytes, options.limits.socket_timeout);
@@ -141,7 +106,7 @@ struct SocketSession::Impl {
     }
 
     IoResult receive(char* buffer, std::size_t capacity, SteadyClock::time_point deadline) {
-        if (fd < 0) return IoResult::failed(kWsaEnotsock);
+        if (fd == kNoSocket) return IoResult::failed(kWsaEnotsock);
         if (tls) return tls->receive_some(buffer, capacity, deadline);
         return receive_some(fd, buffer, capacity, deadline);
     }
@@ -166,24 +131,15 @@ struct SocketSession::Impl {
 
 // Creates the socket, sets its time-outs and connects it.
 Status SocketSession::Impl::connect(const std::string& port_text) {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return open_failure(ErrorKind::Connect);
-
-    // The time-outs bound the connect; every later wait has its own limit.
-    const timeval tv = to_timeval(options.limits.socket_timeout);
-    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) {
-        notices.push_back("WinSockManager: setsockopt() SO_SNDTIMEO error: -1");
-    }
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) {
-        notices.push_back("WinSockManager: setsockopt() SO_RCVTIMEO error: -1");
-    }
+    fd = open_socket(options.limits.socket_timeout, notices);
+    if (fd == kNoSocket) return open_failure(ErrorKind::Connect);
 
     // Address 0 is never connected to: on this system it would reach the
     // local machine instead of failing.
     const auto port_number = parse_port(port_text);
     const Resolved resolved = resolve_host(host);
     if (!port_number || resolved.address == 0) return open_failure(ErrorKind::Connect);
-    if (!connect_to(fd, resolved.address, *port_number, options.limits.socket_timeout)) {
+    if (!connect_socket(fd, resolved.address, *port_number, options.limits.socket_timeout)) {
         return open_failure(ErrorKind::Connect);
     }
     if (options.tls == TlsMode::Implicit) {
@@ -351,7 +307,7 @@ Status SocketSession::upgrade(CommandId id, std::string_view line) {
 Status SocketSession::start_tls() {
     return guarded([&]() -> Status {
         Impl& s = *m_impl;
-        if (s.fd < 0)
+        if (s.fd == kNoSocket)
             return Error(ErrorKind::Tls, std::string(kTlsFailurePrefix) + "not connected");
         if (s.tls)
             return Error(ErrorKind::Tls, std::string(kTlsFailurePrefix) + "already encrypted");
@@ -388,7 +344,7 @@ void SocketSession::close() {
 }
 
 bool SocketSession::is_open() const {
-    return m_impl && m_impl->fd >= 0;
+    return m_impl && m_impl->fd != kNoSocket;
 }
 
 Result<SocketSession> open_conversation(std::string_view host, std::string_view port,

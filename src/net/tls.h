@@ -1,5 +1,9 @@
 #pragma once
-// The encrypted channel of a session (OpenSSL), over a connected socket.
+// The encrypted channel of a session, over a connected socket. One
+// implementation per build: OpenSSL (tls_openssl.cpp) on POSIX; on Windows,
+// for now, tls_win32.cpp, whose handshake always fails with the reason
+// "TLS is not available in this build", so nothing meant to be encrypted is
+// ever sent in plain text.
 //
 // TlsChannel::handshake verifies the server's certificate against the system
 // trust store (SSL_CERT_FILE / SSL_CERT_DIR point it elsewhere) and checks it
@@ -22,11 +26,13 @@
 namespace vlt::net {
 
 inline constexpr std::string_view kTlsFailurePrefix = "TLS 接続を確立できませんでした: ";
+// The reason a build without TLS gives after the prefix.
+inline constexpr std::string_view kTlsUnavailable = "TLS is not available in this build";
 
 class TlsChannel {
   public:
     // The whole handshake takes at most `limit`.
-    static Result<std::unique_ptr<TlsChannel>> handshake(int fd, std::string_view host,
+    static Result<std::unique_ptr<TlsChannel>> handshake(SocketHandle fd, std::string_view host,
                                                          std::chrono::milliseconds limit);
 
     TlsChannel(const TlsChannel&) = delete;

@@ -1,17 +1,17 @@
-#include "net/tls.h"
-
 #include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "net/error_codes_posix.h"
 #include "net/error_texts.h"
+#include "net/tls.h"
 
 namespace vlt::net {
 
@@ -37,6 +37,15 @@ struct TlsChannel::State {
 namespace {
 
 using State = TlsChannel::State;
+
+// One attempt each that does not block: as send() / recv(), errno set on -1.
+long send_now(int fd, const char* data, std::size_t size) {
+    return static_cast<long>(::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
+long receive_now(int fd, char* buffer, std::size_t capacity) {
+    return static_cast<long>(::recv(fd, buffer, capacity, MSG_DONTWAIT));
+}
 
 int bio_write(BIO* bio, const char* data, size_t size, size_t* written) {
     auto* state = static_cast<State*>(BIO_get_data(bio));
@@ -130,7 +139,9 @@ Error handshake_failure(std::string reason) {
 
 // Waits as an SSL call asked; false when the wait failed or timed out.
 IoResult wait_for_ssl(const State& state, int ssl_error, SteadyClock::time_point deadline) {
-    return wait_ready(state.fd, ssl_error == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN, deadline);
+    return wait_ready(state.fd,
+                      ssl_error == SSL_ERROR_WANT_WRITE ? Readiness::Writable : Readiness::Readable,
+                      deadline);
 }
 
 }  // namespace
@@ -208,12 +219,12 @@ Status run_handshake(State& state, SteadyClock::time_point deadline) {
 
 }  // namespace
 
-Result<std::unique_ptr<TlsChannel>> TlsChannel::handshake(int fd, std::string_view host,
+Result<std::unique_ptr<TlsChannel>> TlsChannel::handshake(SocketHandle fd, std::string_view host,
                                                           std::chrono::milliseconds limit) {
     const auto deadline = SteadyClock::now() + limit;
     ERR_clear_error();
     auto state = std::make_unique<State>();
-    state->fd = fd;
+    state->fd = static_cast<int>(fd);
     VLT_TRY(make_connection(*state));
     VLT_TRY(expect_peer_name(*state, std::string(host)));
     VLT_TRY(run_handshake(*state, deadline));
