@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the demo need on Debian 12 (as root, or
-# through sudo when run by another user).
+# through sudo when run by another user). libclang-rt-14-dev holds the
+# libFuzzer runtime; clang only recommends it, so it is named here.
 set -euo pipefail
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
@@ -10,4 +11,5 @@ export DEBIAN_FRONTEND=noninteractive
   build-essential cmake ninja-build pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl ca-certificates \
   libfltk1.3-dev fonts-ipafont-gothic xvfb xdotool x11-apps imagemagick tmux \
-  python3 python3-aiosmtpd dovecot-pop3d
+  python3 python3-aiosmtpd dovecot-pop3d \
+  clang-14 libclang-rt-14-dev
