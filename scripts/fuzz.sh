@@ -43,7 +43,7 @@ else
   for dir in fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
 fi
 
-mkdir -p "$build/logs" "$build/findings"
+mkdir -p "$build/logs" "$build/findings" "$build/tmp"
 
 # Runs one target; its output goes to build-fuzz/logs/<target>.log.
 run_one() {
@@ -52,6 +52,8 @@ run_one() {
   mkdir -p "$corpus"
   local dict=()
   [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
+  # The targets that read files keep them under TMPDIR, here inside the build folder.
+  TMPDIR="$PWD/$build/tmp" \
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:allocator_may_return_null=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/fuzz/$name" -max_total_time="$seconds" -malloc_limit_mb=64 -rss_limit_mb=4096 \
