@@ -79,17 +79,18 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME vellumtide)
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME vellumtide-gui)
 set(CPACK_DEBIAN_GUI_PACKAGE_DEPENDS "vellumtide (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_GUI_PACKAGE_ENHANCES vellumtide)
+# The first line is the summary; CPack indents the lines after it.
 set(CPACK_COMPONENT_PROGRAM_DESCRIPTION
-  "command-line mail sender for Japanese mail
- Vellumtide sends one Japanese message per run through an SMTP server:
- ISO-2022-JP text with RFC 2047 header words and one base64 attachment,
- after SMTP AUTH or a POP-before-SMTP login, optionally over TLS.
- It is made for scripts and batch jobs; missing parameters are asked for
- on the terminal. The graphical windows are in the vellumtide-gui package.")
+ "command-line mail sender for Japanese mail
+Vellumtide sends one Japanese message per run through an SMTP server:
+ISO-2022-JP text with RFC 2047 header words and one base64 attachment,
+after SMTP AUTH or a POP-before-SMTP login, optionally over TLS.
+It is made for scripts and batch jobs; missing parameters are asked for
+on the terminal. The graphical windows are in the vellumtide-gui package.")
 set(CPACK_COMPONENT_GUI_DESCRIPTION
-  "graphical windows for the Vellumtide mail sender
- Vellumtide sends one Japanese message per run through an SMTP server.
- This package adds its graphical windows (FLTK on X11): the parameter
- re-entry window, the settings entry window and the message window.
- Vellumtide loads them only when a window is to be shown.")
+ "graphical windows for the Vellumtide mail sender
+Vellumtide sends one Japanese message per run through an SMTP server.
+This package adds its graphical windows (FLTK on X11): the parameter
+re-entry window, the settings entry window and the message window.
+Vellumtide loads them only when a window is to be shown.")
 include(CPack)
