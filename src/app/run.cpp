@@ -214,7 +214,7 @@ Status pop_login(RunContext& ctx, smtp::SendRequest& request) {
     pop.limits = request.limits;
     pop.yield = request.yield;
     pop.sleep = ctx.env.sleep;
-    // TODO(merge): pop.now = request.now once the POP3 request takes a clock.
+    pop.now = request.now;
     auto login = pop3::pop_session(pop, ctx.log);
     if (!login.ok()) {
         return std::move(login).error().then(

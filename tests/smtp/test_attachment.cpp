@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"TrailingSlash", "/tmp/docs/", ""},
                       NameCase{"JapaneseName", "C:\\書類\\日本語.txt", "日本語.txt"},
                       NameCase{"Empty", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct HeadCase {
     const char* name;
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "報告書報告書 報告書報告書.pdf", kOctet,
                  word("GyRCSnM5cD1xSnM5cD1xGyhC") + "\r\n " + word("GyRCSnM5cD1xSnM5cD1xGyhC") +
                      ".pdf"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct ProbeCase {
     const char* name;
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   false, 0},
         ProbeCase{"Device", [](const TempDir&) { return std::string("/dev/zero"); }, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(PrepareAttachment, UnopenableFileIsAnError) {
     TempDir dir;

@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"FromNameAllowsAddressWithoutAt",
                    with([](MessageFields& f) { f.from = "taro"; }), with_from_name("Taro"),
                    "From: Taro<taro>\r\n" + kToLine + kSubjectLine}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ComposeTest, SenderWithoutAtAndNoDisplayNameFails) {
     MessageFields f = sample_fields();
@@ -272,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BodyCase{"MissingCharacter", "a\U0001F600b", "\r\na?b\r\n"},
                       BodyCase{"Empty", "", "\r\n\r\n"},
                       BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct InjectionCase {
     const char* name;
@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
                       with_cc_alias(kEvil), "Cc: " + kSafe},
         InjectionCase{"ReplyToOption", sample_fields(), with_reply_to(kEvil),
                       "Reply-To: " + kSafe}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ComposeTest, DotStuffingThroughSink) {
     MessageFields f = sample_fields();
@@ -362,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "Mon, 7 Dec 2026 07:01:05 -0330"},
                       DateCase{"HalfHourPositive", "Asia/Kolkata", utc(2026, 11, 28, 23, 45, 59),
                                "Sun, 29 Nov 2026 05:15:59 +0530"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(MailerText, CarriesVersionAndOsName) {
     EXPECT_EQ(make_mailer_text("Debian GNU/Linux 12 (bookworm)"),
@@ -481,7 +481,7 @@ TEST_P(StreamFailureTest, ReportsAttachFileError) {
 INSTANTIATE_TEST_SUITE_P(Failures, StreamFailureTest,
                          ::testing::Values(ReadFailCase{"ReadFails", EISDIR, true, false},
                                            ReadFailCase{"FileVanished", ENOENT, false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // Fails on the write numbered `fail_at` (0 is the first).
 class FailingSink final : public ByteSink {

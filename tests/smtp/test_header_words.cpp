@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                   word("GyRCNEEbKEI=") + "\U0001F600" + word("GyRCO3obKEI=")},
         WordsCase{"TabAndLineBreakAreAscii", "漢\t字\r\n",
                   word("GyRCNEEbKEI=") + "\t" + word("GyRCO3obKEI=") + "\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct RunCase {
     const char* name;
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunLengthTest,
                                            RunCase{"Nineteen", 19, {18, 1}},
                                            RunCase{"ThirtySix", 36, {18, 18}},
                                            RunCase{"ThirtySeven", 37, {18, 18, 1}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(EncodeWords, EighteenCharactersMakeOneWordOf74) {
     const std::string text = encode_header_words(repeat("あ", 18));
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Characters count, not bytes: 40 two-byte letters and 34 more fit.
         FoldCase{"CountsCharacters", repeat("é", 40) + " " + std::string(34, 'z'),
                  repeat("é", 40) + " " + std::string(34, 'z')}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(EncodeHeaderText, MixedSubjectFoldsBeforeWordThatCrossesLimit) {
     // Three 6-character Japanese words separated by blanks give three encoded
