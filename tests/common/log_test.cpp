@@ -1,3 +1,5 @@
+#include "common/log.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -5,9 +7,8 @@
 #include <string>
 
 #include "common/error_text.h"
-#include "common/log.h"
 #include "common/report.h"
-#include "log_test.h"
+#include "log_fixture.h"
 #include "support/files.h"
 
 namespace vlt {

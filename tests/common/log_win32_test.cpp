@@ -13,7 +13,7 @@
 #include "common/log.h"
 #include "common/win32.h"
 #include "encoding/cp932.h"
-#include "log_test.h"
+#include "log_fixture.h"
 #include "support/files.h"
 
 namespace vlt {

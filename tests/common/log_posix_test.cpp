@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/log.h"
-#include "log_test.h"
+#include "log_fixture.h"
 #include "support/files.h"
 
 namespace vlt {

@@ -1,6 +1,6 @@
 #pragma once
 // The fixture the log tests of both systems share, and what differs between
-// the systems: test_log_posix.cpp and test_log_win32.cpp each define
+// the systems: log_posix_test.cpp and log_win32_test.cpp each define
 // log_bytes.
 
 #include <gtest/gtest.h>
