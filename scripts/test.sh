@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Release build with the unit,
 # dialogue, interoperation and window tests, then the unit tests once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, every fuzz target
+# for a few seconds (about a minute for all of them together), and last the
+# Windows build with its tests under wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,3 +25,10 @@ cmake -S . -B build-asan $(generator_for build-asan) -DCMAKE_BUILD_TYPE=Debug -D
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
+
+# A short fuzzing pass (scripts/fuzz.sh runs longer ones); any finding fails.
+scripts/fuzz.sh "${VLT_FUZZ_SECONDS:-6}"
+
+# Then the Windows build: cross-compiled with mingw-w64 and its tests run under
+# wine. It fails, never skips, when the compilers or wine are missing.
+VLT_JOBS="$jobs" scripts/test-windows.sh

@@ -13,7 +13,7 @@ namespace {
 int run_process(int argc, char** argv) {
     const char* argv0 = argc > 0 ? argv[0] : nullptr;
     const std::string exe_name = vlt::app::executable_name(argv0);
-    auto windows = vlt::ui::make_windows(vlt::ui::choose_mode(), exe_name);
+    auto windows = vlt::ui::make_run_windows(exe_name);
     vlt::app::RunEnvironment env;
     env.argument_text = vlt::app::argument_text(argc, argv);
     env.env = vlt::app::environment_value;

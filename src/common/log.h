@@ -3,14 +3,26 @@
 // program folder. Every entry is one line "yyyy/mm/dd hh:nn:ss *** text" + CR LF
 // (error-log lines begin with one space); the text may hold CR LF itself.
 // When the current file is longer than 2048000 bytes before a write, it
-// replaces the previous file first. Texts are written as UTF-8.
+// replaces the previous file first. Texts are written as UTF-8 on POSIX
+// systems; on Windows in code page 932, where a character the code page lacks
+// becomes "?" (in the log only), so that Windows tools read the logs.
 //
 // Several runs may write one log at once: each entry is appended in one
-// write under an exclusive lock (flock) on the current file, and the size
-// check and the rotation happen under that lock too, so no entry and no
-// generation is lost. Logs are created with mode 0600, and a log of the
-// user's with a wider mode is narrowed to 0600. A log that is a symbolic link
-// or not a regular file is never written: the write fails with the reason.
+// write under an exclusive lock on the current file, and the size check and
+// the rotation happen under that lock too, so no entry is lost.
+//
+// POSIX: the lock is flock(2). When the previous generation cannot be
+// replaced, the current file is dropped instead, so that a log never grows
+// without bound. Logs are created with mode 0600, and a log of the user's
+// with a wider mode is narrowed to 0600. A log that is a symbolic link or not
+// a regular file is never written: the write fails with the reason.
+//
+// Windows: the lock is LockFileEx, and every run opens the log with
+// FILE_SHARE_DELETE, so that another run can rotate it while it is open.
+// When the rename fails (another program holds the previous file), the entry
+// goes to the current file and a later write tries the rotation again. A log
+// that is a reparse point (a link or a junction) or not a disk file is never
+// written.
 
 #include <chrono>
 #include <functional>

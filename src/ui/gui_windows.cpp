@@ -1,5 +1,6 @@
 // The graphical windows, drawn with FLTK on the X display from the layout
-// tables of forms.h. Each window lives on the stack of the call that shows it;
+// tables of forms.h. Built into the module that the program loads only when a
+// window is to be shown (gui_module.h). Each window lives on the stack of the call that shows it;
 // its callbacks reach their state only through the user data FLTK hands back.
 
 #include <FL/Fl.H>
@@ -32,6 +33,7 @@
 
 #include "common/text.h"
 #include "ui/countdown.h"
+#include "ui/gui_module.h"
 #include "ui/internal.h"
 
 namespace vlt::ui {
@@ -419,22 +421,23 @@ Result<Display*> open_display() {
 
 }  // namespace
 
-bool gui_available() {
-    auto connection = open_display();
-    if (!connection) return false;
-    XCloseDisplay(*connection);
-    return true;
-}
-
-Result<std::unique_ptr<Windows>> make_gui_windows(
-    std::string exe_name, std::optional<std::chrono::milliseconds> countdown) {
-    // FLTK ends the process when it cannot open the display itself, so the
-    // connection is opened here first and handed over.
-    if (fl_display == nullptr) {
-        VLT_TRY_ASSIGN(connection, open_display());
-        fl_open_display(connection);
-    }
-    return std::unique_ptr<Windows>(std::make_unique<GuiWindows>(std::move(exe_name), countdown));
-}
-
 }  // namespace vlt::ui
+
+// The module's one entry point (gui_module.h); the only symbol it exports.
+extern "C" __attribute__((visibility("default"))) vlt::ui::Windows* vlt_gui_open_windows(
+    const char* exe_name, long long countdown_ms) {
+    try {
+        // FLTK ends the process when it cannot open the display itself, so the
+        // connection is opened here first and handed over.
+        if (fl_display == nullptr) {
+            auto connection = vlt::ui::open_display();
+            if (!connection) return nullptr;
+            fl_open_display(*connection);
+        }
+        std::optional<std::chrono::milliseconds> countdown;
+        if (countdown_ms > 0) countdown = std::chrono::milliseconds(countdown_ms);
+        return new vlt::ui::GuiWindows(exe_name != nullptr ? exe_name : "vellumtide", countdown);
+    } catch (...) {
+        return nullptr;
+    }
+}

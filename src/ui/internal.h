@@ -32,9 +32,11 @@ std::unique_ptr<Windows> make_no_windows();
 std::unique_ptr<Windows> make_tty_windows(int in_fd, int out_fd,
                                           std::optional<std::chrono::milliseconds> countdown);
 
-// True when this build has graphical windows and the X display opens.
+// True when the graphical windows module loads and the X display opens.
 bool gui_available();
-// Fails when this build has no graphical windows or the X display does not open.
+// Loads the graphical windows module and opens the display. Fails when DISPLAY
+// is unset or empty (nothing is loaded then), when the module is missing or
+// cannot be loaded, or when the display does not open.
 Result<std::unique_ptr<Windows>> make_gui_windows(
     std::string exe_name, std::optional<std::chrono::milliseconds> countdown);
 

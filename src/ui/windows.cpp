@@ -6,55 +6,60 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
-#include "common/version.h"
 #include "ui/internal.h"
 
 namespace vlt::ui {
 
-std::string input_caption() {
-    return std::string(kCaptionLead) + kAppTitle + "  " + version_text();
+namespace {
+
+std::unique_ptr<Windows> make_plain_windows(UiMode mode,
+                                            std::optional<std::chrono::milliseconds> countdown) {
+    if (mode == UiMode::Tty) return make_tty_windows(STDIN_FILENO, STDOUT_FILENO, countdown);
+    return make_no_windows();
 }
 
-std::string message_caption(std::string_view exe_name) {
-    return std::string(exe_name) + "   " + version_text();
-}
+// Graphical windows opened when the first window is shown: the module is
+// loaded and the display probed only then, so that a run that shows no window
+// never loads the toolkit. When no window can be opened, the windows are
+// those of `fallback` (the terminal or none) for the rest of the run.
+class DeferredGuiWindows final : public Windows {
+  public:
+    DeferredGuiWindows(std::string exe_name, std::optional<std::chrono::milliseconds> countdown,
+                       UiMode fallback)
+        : m_exe_name(std::move(exe_name)), m_countdown(countdown), m_fallback(fallback) {}
 
-std::string shown_value(FieldKind kind, const std::string& value) {
-    return kind == FieldKind::Lines ? to_lf(value) : value;
-}
-
-std::string stored_value(FieldKind kind, const std::string& before, const std::string& typed) {
-    if (kind != FieldKind::Lines) return typed;
-    return typed == to_lf(before) ? before : to_crlf(typed);
-}
-
-std::string printable_message(std::string_view text) {
-    std::string out = to_lf(text);
-    out += '\n';
-    return out;
-}
-
-std::string to_lf(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        out += text[i];
+    void show_message(std::string_view text, bool wide) override {
+        opened().show_message(text, wide);
     }
-    return out;
-}
-
-std::string to_crlf(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-        out += text[i];
+    FormOutcome edit_params(ParamFields& fields, const ParamWindowOptions& options) override {
+        return opened().edit_params(fields, options);
     }
-    return out;
-}
+    FormOutcome edit_settings(SettingsFields& fields) override {
+        return opened().edit_settings(fields);
+    }
+    void pump() override {
+        if (m_windows) m_windows->pump();
+    }
+
+  private:
+    Windows& opened() {
+        if (!m_windows) {
+            auto gui = make_gui_windows(m_exe_name, m_countdown);
+            m_windows = gui ? std::move(gui).value() : make_plain_windows(m_fallback, m_countdown);
+        }
+        return *m_windows;
+    }
+
+    std::string m_exe_name;
+    std::optional<std::chrono::milliseconds> m_countdown;
+    UiMode m_fallback;
+    std::unique_ptr<Windows> m_windows;
+};
+
+}  // namespace
 
 std::optional<std::chrono::milliseconds> parse_countdown_override(const char* value) {
     if (value == nullptr || *value == '\0') return std::nullopt;
@@ -91,17 +96,23 @@ UiMode choose_mode() {
 
 std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name) {
     const auto countdown = parse_countdown_override(std::getenv("VELLUMTIDE_TEST_COUNTDOWN_MS"));
+    const bool terminal = isatty(STDIN_FILENO) == 1;
     if (mode == UiMode::Gui) {
-        if (auto gui = make_gui_windows(exe_name, countdown)) return std::move(gui).value();
-        mode = isatty(STDIN_FILENO) == 1 ? UiMode::Tty : UiMode::None;
+        return std::make_unique<DeferredGuiWindows>(std::move(exe_name), countdown,
+                                                    terminal ? UiMode::Tty : UiMode::None);
     }
-    if (mode == UiMode::Tty) return make_tty_windows(STDIN_FILENO, STDOUT_FILENO, countdown);
-    return make_no_windows();
+    return make_plain_windows(mode, countdown);
 }
 
-std::string countdown_text(long seconds_left) {
-    return "パラメータを指定後にOKボタンで送信してください。 あと " + std::to_string(seconds_left) +
-           "秒で画面を閉じて処理を中断します。";
+std::unique_ptr<Windows> make_run_windows(std::string exe_name) {
+    std::optional<std::string_view> forced;
+    if (const char* value = std::getenv("VELLUMTIDE_UI")) forced = value;
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    const UiMode without_display = choose_mode_for(forced, terminal, false);
+    const UiMode with_display = choose_mode_for(forced, terminal, true);
+    if (without_display == with_display) return make_windows(without_display, std::move(exe_name));
+    const auto countdown = parse_countdown_override(std::getenv("VELLUMTIDE_TEST_COUNTDOWN_MS"));
+    return std::make_unique<DeferredGuiWindows>(std::move(exe_name), countdown, without_display);
 }
 
 }  // namespace vlt::ui

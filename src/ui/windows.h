@@ -7,7 +7,8 @@
 // standard output and the input windows behave as closed with their close
 // box). The windows validate nothing; the run flow checks the fields after.
 // Nothing here throws: a graphical session that cannot start falls back to the
-// terminal or to none.
+// terminal or to none. The graphical windows live in a module of their own
+// (gui_module.h), loaded only when a window is shown.
 
 #include <chrono>
 #include <functional>
@@ -83,13 +84,19 @@ UiMode choose_mode_for(std::optional<std::string_view> forced, bool stdin_is_ter
                        bool display_available);
 
 // `exe_name` (without folder and extension) heads the message window's
-// caption. When Gui is asked for but no window can be opened, the windows are
-// those of the terminal (standard input a terminal) or none.
+// caption. Graphical windows are opened when the first window is shown (the
+// toolkit is loaded then); when none can be opened, the windows are those of
+// the terminal (standard input a terminal) or none.
 //
 // The test hook VELLUMTIDE_TEST_COUNTDOWN_MS (a positive number of
 // milliseconds) is read here: when set, it replaces the countdown the re-entry
 // window is given, so that tests need not wait three minutes.
 std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name = "vellumtide");
+
+// The windows of a run: those of choose_mode(), except that the display is
+// probed only when the first window is shown, so that a run that shows no
+// window loads no toolkit and opens no connection to the X server.
+std::unique_ptr<Windows> make_run_windows(std::string exe_name);
 
 // The countdown message shown while the re-entry window waits.
 std::string countdown_text(long seconds_left);

@@ -1,6 +1,7 @@
+#include "common/text.h"
+
 #include <gtest/gtest.h>
 
-#include "common/text.h"
 #include "common/wire.h"
 
 namespace vlt {

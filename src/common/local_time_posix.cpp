@@ -1,0 +1,11 @@
+#include "common/local_time.h"
+
+namespace vlt {
+
+std::tm local_time(std::time_t t) {
+    std::tm tm{};
+    if (::localtime_r(&t, &tm) == nullptr) return std::tm{};
+    return tm;
+}
+
+}  // namespace vlt
