@@ -1,8 +1,5 @@
 #include "sysinfo/os_name.h"
 
-#include <sys/utsname.h>
-
-#include <fstream>
 #include <string_view>
 
 #include "encoding/cp932.h"
@@ -60,6 +57,10 @@ struct Choice {
     std::string_view name;  // the fixed name, or the name used when no caption applies
 };
 
+bool is_modern_nt(const VersionInfo& v) {
+    return v.platform_id == 2 && (v.major > 6 || (v.major == 6 && v.minor >= 2));
+}
+
 Choice choose(const VersionInfo& v) {
     if (v.platform_id == 1) {
         switch (v.minor) {
@@ -90,74 +91,6 @@ Choice choose(const VersionInfo& v) {
     return {Row::Fixed, "unknown"};
 }
 
-// Shell-style unquoting of an os-release value: double quotes (with backslash
-// escapes inside), single quotes (literal), and backslash escapes outside quotes.
-std::string unquote_value(std::string_view value) {
-    std::string out;
-    enum class Quote { None, Double, Single } quote = Quote::None;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        switch (quote) {
-            case Quote::None:
-                if (c == '"') {
-                    quote = Quote::Double;
-                } else if (c == '\'') {
-                    quote = Quote::Single;
-                } else if (c == '\\' && i + 1 < value.size()) {
-                    out.push_back(value[++i]);
-                } else {
-                    out.push_back(c);
-                }
-                break;
-            case Quote::Double:
-                if (c == '"') {
-                    quote = Quote::None;
-                } else if (c == '\\' && i + 1 < value.size() &&
-                           std::string_view("\"\\$`").find(value[i + 1]) !=
-                               std::string_view::npos) {
-                    out.push_back(value[++i]);
-                } else {
-                    out.push_back(c);
-                }
-                break;
-            case Quote::Single:
-                if (c == '\'') {
-                    quote = Quote::None;
-                } else {
-                    out.push_back(c);
-                }
-                break;
-        }
-    }
-    return out;
-}
-
-std::string pretty_name_from(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return {};
-    std::string line;
-    std::string found;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const auto start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == '#') continue;
-        std::string_view rest(line);
-        rest.remove_prefix(start);
-        constexpr std::string_view key = "PRETTY_NAME=";
-        if (rest.substr(0, key.size()) != key) continue;
-        rest.remove_prefix(key.size());
-        while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
-        found = unquote_value(rest);  // a later assignment wins, as in a shell
-    }
-    return found;
-}
-
-std::string uname_name() {
-    utsname u{};
-    if (uname(&u) != 0) return {};
-    return std::string(u.sysname) + " " + u.release;
-}
-
 }  // namespace
 
 std::string clean_caption(std::string_view caption) {
@@ -170,33 +103,39 @@ std::string clean_caption(std::string_view caption) {
     return trim_spaces(text);
 }
 
-std::string os_name(OsInfoProvider& provider) {
+std::string product_caption(std::string_view product_name, int build) {
+    constexpr int kFirstWindows11Build = 22000;
+    constexpr std::string_view kTen = "Windows 10";
+    std::string name(product_name);
+    const auto at = name.find(kTen);
+    const auto after = at == std::string::npos ? at : at + kTen.size();
+    // "Windows 10" as a whole word only: "Windows 100" is another name.
+    if (build >= kFirstWindows11Build && at != std::string::npos &&
+        (after == name.size() || name[after] == ' ')) {
+        name.replace(at, kTen.size(), "Windows 11");
+    }
+    return name;
+}
+
+std::string os_name(OsInfoProvider& provider, ModernNt modern) {
     const auto version = provider.version();
     if (!version) return {};
-    const Choice choice = choose(*version);
-    if (version->platform_id != 2 || (version->major != 5 && version->major != 6)) {
+    Choice choice = choose(*version);
+    const bool by_caption = modern == ModernNt::ByCaption && is_modern_nt(*version);
+    if (by_caption) choice.row = Row::Caption;
+    if (!by_caption &&
+        (version->platform_id != 2 || (version->major != 5 && version->major != 6))) {
         return std::string(choice.name);
     }
     // NT 5 and 6 consult the management service for every minor version,
-    // although only the listed ones take its caption.
+    // although only the listed ones take its caption; so does every NT named
+    // by its caption.
     if (!provider.extended_version()) return {};
     std::string caption;
     if (const auto captions = provider.captions()) {
         for (const auto& c : *captions) caption = clean_caption(c);
     }
     return choice.row == Row::Caption ? caption : std::string(choice.name);
-}
-
-std::string local_os_name_from(const std::string& os_release_path) {
-    std::string name = pretty_name_from(os_release_path);
-    if (name.empty()) name = uname_name();
-    return name;
-}
-
-std::string local_os_name() {
-    // /usr/lib/os-release stands in when /etc/os-release is missing.
-    std::ifstream etc("/etc/os-release");
-    return local_os_name_from(etc ? "/etc/os-release" : "/usr/lib/os-release");
 }
 
 }  // namespace vlt::sysinfo

@@ -1,15 +1,10 @@
-#include <gtest/gtest.h>
-#include <sys/utsname.h>
-#include <unistd.h>
+#include "sysinfo/os_name.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "sysinfo/os_name.h"
 
 namespace vlt::sysinfo {
 namespace {
@@ -39,6 +34,7 @@ struct NameCase {
     std::optional<std::vector<std::string>> captions;
     std::string expected;
     bool asks_caption;
+    ModernNt modern = ModernNt::Unknown;
 };
 
 const std::vector<std::string> kXp = {"Microsoft Windows XP Professional"};
@@ -51,7 +47,7 @@ TEST_P(OsNameTest, NamesTheSystem) {
     p.m_version = c.version;
     p.m_extended = c.extended;
     p.m_captions = c.captions;
-    EXPECT_EQ(os_name(p), c.expected);
+    EXPECT_EQ(os_name(p, c.modern), c.expected);
     EXPECT_EQ(p.m_caption_calls > 0, c.asks_caption);
 }
 
@@ -91,7 +87,24 @@ INSTANTIATE_TEST_SUITE_P(
                  std::vector<std::string>{"Microsoft Windows Vista", "Microsoft Windows 7"},
                  "Windows 7", true},
         NameCase{"EmptyCaptionStaysEmpty", VersionInfo{2, 6, 0}, true,
-                 std::vector<std::string>{"   "}, "", true}),
+                 std::vector<std::string>{"   "}, "", true},
+        // Named by caption from NT 6.2 on, as the Windows build does.
+        NameCase{"Nt62ByCaption", VersionInfo{2, 6, 2}, true,
+                 std::vector<std::string>{"Microsoft Windows 8.1 Pro"}, "Windows 8.1 Pro", true,
+                 ModernNt::ByCaption},
+        NameCase{"Nt10ByCaption", VersionInfo{2, 10, 0, 22631}, true,
+                 std::vector<std::string>{"Windows 11 Pro"}, "Windows 11 Pro", true,
+                 ModernNt::ByCaption},
+        NameCase{"Nt10ByCaptionWithoutService", VersionInfo{2, 10, 0}, true, std::nullopt, "", true,
+                 ModernNt::ByCaption},
+        NameCase{"Nt10ByCaptionExtendedQueryFails", VersionInfo{2, 10, 0}, false, kXp, "", false,
+                 ModernNt::ByCaption},
+        NameCase{"Nt61ByCaptionAsBefore", VersionInfo{2, 6, 1}, true, kXp,
+                 "Windows XP Professional", true, ModernNt::ByCaption},
+        NameCase{"Nt4ByCaptionStillFixed", VersionInfo{2, 4, 0}, true, kXp, "WinowsNT4.0", false,
+                 ModernNt::ByCaption},
+        NameCase{"Platform1ByCaptionStillFixed", VersionInfo{1, 4, 10}, true, kXp, "Windows98",
+                 false, ModernNt::ByCaption}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct CaptionCase {
@@ -127,56 +140,31 @@ INSTANTIATE_TEST_SUITE_P(
         CaptionCase{"ServerRNotAfterTrademark", "Windows ServerRack", "Windows Serverack"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-struct ReleaseCase {
+struct ProductCase {
     const char* name;
-    std::string content;
-    std::string expected;  // empty: the uname form
+    std::string product;
+    int build;
+    std::string expected;
 };
 
-class LocalOsNameTest : public ::testing::TestWithParam<ReleaseCase> {};
+class ProductCaptionTest : public ::testing::TestWithParam<ProductCase> {};
 
-std::string uname_form() {
-    utsname u{};
-    EXPECT_EQ(uname(&u), 0);
-    return std::string(u.sysname) + " " + u.release;
-}
-
-TEST_P(LocalOsNameTest, ReadsPrettyName) {
-    const auto& c = GetParam();
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("vlt-os-release-" + std::to_string(getpid()) + "-" + c.name);
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << c.content;
-    }
-    const std::string got = local_os_name_from(path.string());
-    std::filesystem::remove(path);
-    EXPECT_EQ(got, c.expected.empty() ? uname_form() : c.expected);
+TEST_P(ProductCaptionTest, NamesTheRunningBuild) {
+    EXPECT_EQ(product_caption(GetParam().product, GetParam().build), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, LocalOsNameTest,
-    ::testing::Values(
-        ReleaseCase{"DoubleQuoted",
-                    "NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n",
-                    "Debian GNU/Linux 12 (bookworm)"},
-        ReleaseCase{"SingleQuoted", "PRETTY_NAME='Fedora Linux 39 (Workstation \"Edition\")'\n",
-                    "Fedora Linux 39 (Workstation \"Edition\")"},
-        ReleaseCase{"Unquoted", "ID=alpine\nPRETTY_NAME=Alpine\n", "Alpine"},
-        ReleaseCase{"EscapesInsideDoubleQuotes", "PRETTY_NAME=\"A \\\"B\\\" \\$C \\\\ D\"\n",
-                    "A \"B\" $C \\ D"},
-        ReleaseCase{"BackslashKeptBeforeOrdinary", "PRETTY_NAME=\"A\\nB\"\n", "A\\nB"},
-        ReleaseCase{"EscapedBlankUnquoted", "PRETTY_NAME=Arch\\ Linux\n", "Arch Linux"},
-        ReleaseCase{"CommentIgnored", "# PRETTY_NAME=\"Wrong\"\nPRETTY_NAME=\"Right\"\n", "Right"},
-        ReleaseCase{"CrLfLineEnds", "PRETTY_NAME=\"Debian\"\r\n", "Debian"},
-        ReleaseCase{"SimilarKeyIgnored", "XPRETTY_NAME=\"No\"\nPRETTY_NAMES=\"No\"\n", ""},
-        ReleaseCase{"MissingKeyUsesUname", "NAME=Debian\n", ""},
-        ReleaseCase{"EmptyValueUsesUname", "PRETTY_NAME=\"\"\n", ""}),
+    Products, ProductCaptionTest,
+    ::testing::Values(ProductCase{"Windows11", "Windows 10 Pro", 22631, "Windows 11 Pro"},
+                      ProductCase{"FirstWindows11Build", "Windows 10 Home", 22000,
+                                  "Windows 11 Home"},
+                      ProductCase{"NameAlone", "Windows 10", 26100, "Windows 11"},
+                      ProductCase{"Windows10", "Windows 10 Pro", 19045, "Windows 10 Pro"},
+                      ProductCase{"LastWindows10Build", "Windows 10 Pro", 21999, "Windows 10 Pro"},
+                      ProductCase{"ServerKept", "Windows Server 2022 Datacenter", 20348,
+                                  "Windows Server 2022 Datacenter"},
+                      ProductCase{"OnlyWholeName", "Windows 100", 22631, "Windows 100"}),
     [](const auto& row) { return std::string(row.param.name); });
-
-TEST(LocalOsName, MissingFileUsesUname) {
-    EXPECT_EQ(local_os_name_from("/nonexistent/vlt/os-release"), uname_form());
-}
 
 }  // namespace
 }  // namespace vlt::sysinfo
