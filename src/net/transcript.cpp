@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/local_time.h"
+
 namespace vlt::net {
 namespace {
 
 std::string local_minutes_seconds(std::chrono::system_clock::time_point at) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
+    const std::tm parts = vlt::local_time(seconds);
     char buf[8];
     std::snprintf(buf, sizeof buf, "%02d:%02d", parts.tm_min, parts.tm_sec);
     return buf;

@@ -1,8 +1,8 @@
 #include "net/resolve.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace vlt::net {
@@ -14,10 +14,18 @@ struct HostCase {
     std::uint32_t address;  // host byte order; 0 = not resolved
 };
 
+// An address in network byte order, as a number.
+std::uint32_t host_order(std::uint32_t network) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &network, sizeof bytes);
+    return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+           static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
 class ResolveHost : public ::testing::TestWithParam<HostCase> {};
 
 TEST_P(ResolveHost, GivesTheFirstIpv4Address) {
-    EXPECT_EQ(ntohl(resolve_host(GetParam().host).address), GetParam().address);
+    EXPECT_EQ(host_order(resolve_host(GetParam().host).address), GetParam().address);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ResolveHost,
