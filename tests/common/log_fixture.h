@@ -19,6 +19,15 @@ namespace vlt {
 // code page 932 on Windows.
 std::string log_bytes(std::string_view utf8);
 
+// The text of entry `n` of writer `who`, for the tests of concurrent writers.
+inline std::string entry_text(int who, int n) {
+    std::string text = "w";
+    text += std::to_string(who);
+    text += " n";
+    text += std::to_string(n);
+    return text;
+}
+
 class LogTest : public ::testing::Test {
   protected:
     // A writer for the temporary folder whose clock always says

@@ -24,15 +24,6 @@ namespace {
 
 using test::read_file;
 
-// The text of entry `n` of writer `who`.
-std::string entry_text(int who, int n) {
-    std::string text = "w";
-    text += std::to_string(who);
-    text += " n";
-    text += std::to_string(n);
-    return text;
-}
-
 // Two runs write one log at the same moment while it is over the limit: one
 // of them rotates it. Every line of both runs and the whole previous
 // generation survive, each line whole. Repeated so that the two runs meet

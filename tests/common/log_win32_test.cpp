@@ -29,15 +29,6 @@ namespace {
 
 using test::read_file;
 
-// The text of entry `n` of writer `who`.
-std::string entry_text(int who, int n) {
-    std::string text = "w";
-    text += std::to_string(who);
-    text += " n";
-    text += std::to_string(n);
-    return text;
-}
-
 // Windows tools read the logs in code page 932: each text's exact bytes, and
 // "?" for a character the code page lacks (in the log only).
 TEST_F(LogTest, EntriesAreCodePage932) {
