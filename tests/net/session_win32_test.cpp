@@ -187,8 +187,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DialogueCase{"GreetingThenCommand", std::string(kGreeting), Answer::Reply,
                                    "250-mail.example.test\r\n250 SIZE 1000\r\n", TlsMode::None,
                                    Step::Command, std::nullopt, "", "EHLO client.test\r\n"},
-                      DialogueCase{"UnfinishedGreeting", "220-a\r", Answer::Reply, "250 ok\r\n",
-                                   TlsMode::None, Step::Command, ErrorKind::Connect, "", ""},
                       DialogueCase{"RefusedCommand", std::string(kGreeting), Answer::Reply,
                                    "554 no\r\n", TlsMode::None, Step::Command, ErrorKind::Rejected,
                                    "554 no", "EHLO client.test\r\n"},
