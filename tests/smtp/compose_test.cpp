@@ -1,6 +1,9 @@
+#include "smtp/compose.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,7 +11,6 @@
 #include "common/sink.h"
 #include "common/wire.h"
 #include "smtp/attachment.h"
-#include "smtp/compose.h"
 #include "smtp/test_support.h"
 
 namespace vlt::smtp {
@@ -513,6 +515,66 @@ TEST_P(SinkFailureTest, SinkErrorPassesThrough) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteNumbers, SinkFailureTest, ::testing::Values(0, 1, 3, 5));
+
+// Messages whose every character fits ISO-2022-JP, each compared octet for
+// octet with a message composed by an earlier build (tests/smtp/data), so a
+// change elsewhere in the writer cannot alter them unnoticed.
+struct GoldenCase {
+    const char* name;
+    MessageFields fields;
+    HeaderOptions options;
+    const char* attachment_name;  // nullptr: no attachment
+    std::size_t attachment_size;
+};
+
+class GoldenMessageTest : public ComposeTest, public ::testing::WithParamInterface<GoldenCase> {};
+
+TEST_P(GoldenMessageTest, SameOctetsAsEarlierBuild) {
+    const auto& c = GetParam();
+    TempDir dir;
+    std::optional<AttachmentPart> part;
+    if (c.attachment_name != nullptr) {
+        const std::string path = dir.file(c.attachment_name);
+        test::write_file(path, test::pattern_bytes(c.attachment_size, 3));
+        auto prepared = prepare_attachment(path, kBoundary);
+        ASSERT_TRUE(prepared.ok() && prepared->has_value());
+        part = std::move(**prepared);
+    }
+    const auto w = compose(c.fields, c.options, part ? &*part : nullptr);
+    ASSERT_TRUE(w.result.ok());
+    const std::string golden = test::read_file(std::string(VLT_SMTP_DATA "/") + c.name + ".eml");
+    ASSERT_FALSE(golden.empty()) << c.name;
+    EXPECT_TRUE(w.text == golden) << w.text;
+}
+
+MessageFields japanese_fields() {
+    MessageFields f = sample_fields();
+    f.cc = "c@example.com";
+    f.errors_to = "e@example.com";
+    f.subject = "Re: 会議の件 ①㈱髙 ｶﾞｲﾄﾞ 〜‖−¢£¬— 長い件名長い件名長い件名長い件名長い件名 end";
+    f.body = "  各位\n\nｶﾀｶﾅ ﾊﾟﾋﾟﾌﾟ ①②㈱髙﨑 〜‖−¢£¬—\r\n.\r\n..二つの点\rend  ";
+    return f;
+}
+
+HeaderOptions japanese_options() {
+    return {"山田 太郎", "営業部 <sales@example.com>", "経理 課", "reply@example.com"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, GoldenMessageTest,
+    ::testing::Values(
+        GoldenCase{"plain_ascii", sample_fields(), {}, nullptr, 0},
+        GoldenCase{"japanese_no_attachment", japanese_fields(), japanese_options(), nullptr, 0},
+        GoldenCase{"japanese_attachment", japanese_fields(), japanese_options(),
+                   "報告書 ①ﾃｽﾄ 2024.pdf", 5000},
+        GoldenCase{"ascii_attachment_full_lines", with([](MessageFields& f) {
+                       f.subject =
+                           "A rather long plain subject line that is folded at blanks because "
+                           "it is longer than one line";
+                       f.body = "line 1\nline 2\n";
+                   }),
+                   with_from_name("Taro Yamada"), "data.bin", 114}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace vlt::smtp
