@@ -295,12 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
             kFromLine + "To: " + utf8_word("한") + " " + utf8_word("팀") + "\r\n" + kSubjectLine},
         HeaderCase{"CcAliasOutsideCodePage", with([](MessageFields& f) { f.cc = "c@example.com"; }),
                    with_cc_alias("café"),
-                   kFromLine + kToLine + "Cc: caf" + utf8_word("é") + "\r\n" + kSubjectLine},
-        HeaderCase{"LongRunSplitIntoAdjacentWords",
-                   with([](MessageFields& f) { f.subject = "\U0001F600" + repeat("あ", 20); }),
-                   {},
-                   kFromLine + kToLine + "Subject: " + utf8_word("\U0001F600" + repeat("あ", 13)) +
-                       utf8_word(repeat("あ", 7)) + "\r\n"}),
+                   kFromLine + kToLine + "Cc: caf" + utf8_word("é") + "\r\n" + kSubjectLine}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ComposeTest, Utf8MessageWithAttachmentNamedOutsideCodePage) {

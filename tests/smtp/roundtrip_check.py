@@ -49,12 +49,6 @@ CASES = [
      "会議\U0001F600のお知らせ (ガイド) " + "\U00029E3D定食" * 12, "\U00020BB7野家",
      "絵文字 \U0001F600\n①㈱髙 〜¬ ガ\n.\n..二つの点\n" + ("한국어 café " * 30).rstrip(" "),
      "utf-8"),
-    ("utf8_from_file_name_only",
-     "Report", "Taro",
-     "see the file",
-     "\U0001F4CE資料.bin",
-     "Report", "Taro",
-     "see the file", "utf-8"),
 ]
 
 
