@@ -69,7 +69,7 @@ void BM_ComposeWithAttachment(benchmark::State& state) {
     vlt::smtp::HeaderOptions options;
     options.from_name = "山田太郎";
 
-    auto prepared = vlt::smtp::prepare_attachment(path, context.boundary);
+    auto prepared = vlt::smtp::prepare_attachment(path);
     if (!prepared.ok() || !prepared->has_value()) {
         state.SkipWithError("attachment could not be prepared");
         std::filesystem::remove(path);

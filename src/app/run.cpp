@@ -160,7 +160,7 @@ void take_file_behind(std::string& value, bool as_list) {
 Status attach_file(const RunContext& ctx, const std::string& path, smtp::SendRequest& request) {
     if (regular_file_length(path) == 0) return {};
     request.boundary = smtp::make_boundary(now_of(ctx));
-    VLT_TRY_ASSIGN(prepared, smtp::prepare_attachment(path, request.boundary));
+    VLT_TRY_ASSIGN(prepared, smtp::prepare_attachment(path));
     request.attachment = std::move(prepared);
     return {};
 }

@@ -19,6 +19,8 @@ constexpr unsigned kSemiVoicedMark = 0xDF;        // ﾟ
 constexpr unsigned kFullVoicedMark = 0x814A;      // ゛
 constexpr unsigned kFullSemiVoicedMark = 0x814B;  // ゜
 constexpr char kEsc = 0x1B;
+constexpr char32_t kHalfWidthKanaFirst = 0xFF61;  // ｡
+constexpr char32_t kHalfWidthKanaLast = 0xFF9F;   // ﾟ
 
 // Writes codes as ISO-2022-JP: a run of double-byte characters is opened by
 // ESC $ B and closed by ESC ( B (or ESC ( J) at the next single-byte character
@@ -84,6 +86,22 @@ class Utf8Writer {
         char32_t cp = cp932_to_unicode(code);
         if (cp == 0 && code != 0) cp = 0x30FB;
         return detail::encode_utf8(cp, w);
+    }
+    char* finish(char* w) { return w; }
+};
+
+// A code point that passes the widening untouched travels as kKeptChar | cp,
+// above every code page 932 code, so the widener never takes it for a letter
+// or a sound mark.
+constexpr unsigned kKeptChar = 0x1000000;
+
+// Writes codes as UTF-8: a kept code point as itself, a code page 932 code as
+// its character.
+class KeptUtf8Writer {
+  public:
+    char* put(unsigned code, char* w) {
+        if ((code & kKeptChar) != 0) return detail::encode_utf8(code & ~kKeptChar, w);
+        return detail::encode_utf8(cp932_to_unicode(code), w);
     }
     char* finish(char* w) { return w; }
 };
@@ -187,6 +205,29 @@ void run_utf8(std::string& out, std::string_view utf8, Stage& stage) {
             const int code = cp932_code(detail::decode_utf8(p, end, len));
             p += len;
             w = stage.put(code < 0 ? unsigned{'?'} : static_cast<unsigned>(code), w);
+        }
+        buffer.commit(w);
+    }
+    buffer.commit(stage.finish(buffer.room(kFinishRoom)));
+}
+
+// Feeds UTF-8 text to `stage` with the half-width katakana as their code page
+// 932 codes and every other character as a kept code point.
+template <class Stage>
+void run_utf8_kept(std::string& out, std::string_view utf8, Stage& stage) {
+    OutBuffer buffer(out, utf8.size() + utf8.size() / 8 + kFinishRoom);
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = p + utf8.size();
+    while (p < end) {
+        const std::size_t chunk = std::min(kChunk, static_cast<std::size_t>(end - p));
+        const auto* const chunk_end = p + chunk;
+        char* w = buffer.room(room_for(chunk));
+        while (p < chunk_end) {
+            std::size_t len = 0;
+            const char32_t cp = detail::decode_utf8(p, end, len);
+            p += len;
+            const bool half_width = cp >= kHalfWidthKanaFirst && cp <= kHalfWidthKanaLast;
+            w = stage.put(half_width ? static_cast<unsigned>(cp932_code(cp)) : kKeptChar | cp, w);
         }
         buffer.commit(w);
     }
@@ -299,6 +340,34 @@ std::string unicode_han2zen(std::string_view utf8) {
     Widener<Utf8Writer> widener(text);
     std::string out;
     run_utf8(out, utf8, widener);
+    trim_null_then_spaces(out);
+    return out;
+}
+
+bool fits_iso2022jp(std::string_view utf8) {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = p + utf8.size();
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t len = 0;
+        const int code = cp932_code(detail::decode_utf8(p, end, len));
+        p += len;
+        const bool fits = code >= 0x100 || (code >= static_cast<int>(kHalfWidthFirst) &&
+                                            code <= static_cast<int>(kHalfWidthLast));
+        if (!fits) return false;
+    }
+    return true;
+}
+
+std::string widen_kana(std::string_view utf8) {
+    if (is_blank(utf8)) return {};
+    KeptUtf8Writer text;
+    Widener<KeptUtf8Writer> widener(text);
+    std::string out;
+    run_utf8_kept(out, utf8, widener);
     trim_null_then_spaces(out);
     return out;
 }

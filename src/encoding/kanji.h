@@ -50,4 +50,17 @@ std::string unicode_to_jis(std::string_view utf8);
 // text's conversion.
 void append_jis(std::string& out, std::string_view utf8);
 
+// True when ISO-2022-JP carries every character of the text as it is: ASCII,
+// half-width katakana (which are widened) and every character code page 932
+// writes with two bytes (JIS X 0208, the vendor extensions, the user-defined
+// area). A character the code page lacks would become "?", and the few that it
+// writes as a single byte above 0x7F have no JIS form; those do not fit.
+bool fits_iso2022jp(std::string_view utf8);
+
+// UTF-8 text with half-width katakana widened as unicode_han2zen widens them
+// and every other character kept as it is (nothing becomes "?"); NUL
+// characters at both ends dropped, then leading and trailing spaces; empty
+// when the text is empty or only spaces.
+std::string widen_kana(std::string_view utf8);
+
 }  // namespace vlt::encoding

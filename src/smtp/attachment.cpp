@@ -64,9 +64,12 @@ std::string file_name_part(std::string_view path) {
     return std::string(path);
 }
 
-std::string attachment_head(AttachmentKind kind, std::string_view path, std::string_view boundary) {
-    const std::string name = quoted_value(
-        encode_header_text(encoding::unicode_han2zen(trim(header_safe(file_name_part(path))))));
+std::string attachment_head(AttachmentKind kind, std::string_view path, std::string_view boundary,
+                            MailCharset charset) {
+    const std::string bare = trim(header_safe(file_name_part(path)));
+    const std::string name = quoted_value(encode_header_text(
+        charset == MailCharset::Utf8 ? encoding::widen_kana(bare) : encoding::unicode_han2zen(bare),
+        charset));
     const std::string_view type =
         kind == AttachmentKind::Text ? "text/plain" : "application/octet-stream";
 
@@ -83,13 +86,14 @@ std::string attachment_head(AttachmentKind kind, std::string_view path, std::str
     head += "\r\n\r\n";
     // The encoded name is ASCII apart from characters the code page lacks,
     // which the conversion turns into "?" as it does for the rest of the mail.
+    // A UTF-8 name is all words and ASCII already.
+    if (charset == MailCharset::Utf8) return head;
     std::string bytes;
     encoding::append_jis(bytes, head);
     return bytes;
 }
 
-Result<std::optional<AttachmentPart>> prepare_attachment(std::string_view path,
-                                                         std::string_view boundary) {
+Result<std::optional<AttachmentPart>> prepare_attachment(std::string_view path) {
     const std::string file(path);
     struct stat st {};
     if (file.empty() || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
@@ -103,8 +107,7 @@ Result<std::optional<AttachmentPart>> prepare_attachment(std::string_view path,
     }
     close(fd);
     return std::optional<AttachmentPart>(
-        AttachmentPart{attachment_head(AttachmentKind::Binary, path, boundary), file,
-                       static_cast<std::uint64_t>(st.st_size)});
+        AttachmentPart{file, static_cast<std::uint64_t>(st.st_size), AttachmentKind::Binary});
 }
 
 }  // namespace vlt::smtp

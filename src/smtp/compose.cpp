@@ -14,6 +14,7 @@
 #include "common/wire.h"
 #include "encoding/base64.h"
 #include "encoding/kanji.h"
+#include "smtp/attachment.h"
 #include "smtp/header_words.h"
 
 namespace vlt::smtp {
@@ -68,6 +69,66 @@ Status stream_base64(const FileHandle& file, ByteSink& sink) {
     return {};
 }
 
+// ISO-2022-JP when it carries every text of the message as it is, otherwise
+// UTF-8. The Cc alias counts only when a Cc line is written.
+MailCharset message_charset(const MessageFields& fields, const HeaderOptions& options,
+                            const AttachmentPart* attachment) {
+    const bool fits =
+        encoding::fits_iso2022jp(fields.subject) && encoding::fits_iso2022jp(fields.body) &&
+        encoding::fits_iso2022jp(options.from_name) && encoding::fits_iso2022jp(options.to_alias) &&
+        (fields.cc.empty() || encoding::fits_iso2022jp(options.cc_alias)) &&
+        (attachment == nullptr || encoding::fits_iso2022jp(file_name_part(attachment->path)));
+    return fits ? MailCharset::Iso2022Jp : MailCharset::Utf8;
+}
+
+// A header text with its half-width katakana widened, in words of the charset.
+std::string header_text(std::string_view text, MailCharset charset) {
+    if (charset == MailCharset::Utf8) {
+        return trim(encode_header_text(encoding::widen_kana(text), charset));
+    }
+    return trim(encode_header_text(encoding::unicode_han2zen(text)));
+}
+
+// The ISO-2022-JP text part after its header lines: the empty line, the body
+// and its final line end, appended to `pending` for the caller to write.
+void append_jis_body(std::string_view body, std::string& pending) {
+    std::string text = "\r\n";
+    text += encoding::unicode_han2zen(trim(normalize_crlf(body)));
+    text += kCrLf;
+    encoding::append_jis(pending, text);
+}
+
+// The UTF-8 text part after its header lines: `pending` and the empty line
+// are written first, then the body and its final line end in base64 lines,
+// encoded piece by piece, and the line end after the last base64 line.
+// `pending` is left empty.
+Status write_utf8_body(std::string_view body, std::string& pending, ByteSink& sink) {
+    pending += kCrLf;
+    VLT_TRY(sink.write(pending));
+    pending.clear();
+
+    std::string text = encoding::widen_kana(trim(normalize_crlf(body)));
+    text += kCrLf;
+    std::string encoded;
+    encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
+    encoding::Base64StreamEncoder encoder;
+    bool line_ended = false;
+    const auto put = [&]() -> Status {
+        if (encoded.empty()) return {};
+        line_ended = encoded.ends_with(kCrLf);
+        return sink.write(encoded);
+    };
+    for (std::size_t at = 0; at < text.size(); at += kReadPiece) {
+        encoded.clear();
+        encoder.update(std::string_view(text).substr(at, kReadPiece), encoded);
+        VLT_TRY(put());
+    }
+    encoded.clear();
+    encoder.finish(encoded);
+    VLT_TRY(put());
+    return line_ended ? Status{} : sink.write(kCrLf);
+}
+
 void add_line(std::string& block, std::string_view name, std::string_view value) {
     block += name;
     block += value;
@@ -114,6 +175,8 @@ std::string make_mailer_text(std::string_view os_name) {
 Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOptions& options,
                                      const AttachmentPart* attachment,
                                      const ComposeContext& context, ByteSink& sink) {
+    const MailCharset charset = message_charset(fields, options, attachment);
+    const bool utf8 = charset == MailCharset::Utf8;
     // Texts from outside never bring their own line breaks into a header.
     const std::string from = header_safe(fields.from);
     const std::string from_name = trim(header_safe(options.from_name));
@@ -133,12 +196,23 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
         }
         add_line(head, "From: ", from.substr(0, at) + "<" + from + ">");
     } else {
-        add_line(head, "From: ",
-                 trim(encode_header_text(encoding::unicode_han2zen(from_name))) + "<" + from + ">");
+        add_line(head, "From: ", header_text(from_name, charset) + "<" + from + ">");
     }
 
-    add_line(head, "To: ", to_alias.empty() ? header_safe(fields.to) : to_alias);
-    if (!cc.empty()) add_line(head, "Cc: ", cc_alias.empty() ? cc : cc_alias);
+    // In ISO-2022-JP the aliases go as text, converted with the header block;
+    // in UTF-8 they go as words, so that the header stays 7-bit.
+    if (to_alias.empty()) {
+        add_line(head, "To: ", header_safe(fields.to));
+    } else {
+        add_line(head, "To: ", utf8 ? header_text(to_alias, charset) : to_alias);
+    }
+    if (!cc.empty()) {
+        if (cc_alias.empty()) {
+            add_line(head, "Cc: ", cc);
+        } else {
+            add_line(head, "Cc: ", utf8 ? header_text(cc_alias, charset) : cc_alias);
+        }
+    }
     if (!fields.reply_to.empty()) {
         add_line(head, "Reply-To: ", header_safe(fields.reply_to));
     } else if (!options.reply_to.empty()) {
@@ -147,9 +221,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     if (!fields.errors_to.empty()) add_line(head, "Errors-To: ", header_safe(fields.errors_to));
 
     const std::string subject = trim(header_safe(fields.subject));
-    add_line(head, "Subject: ",
-             subject.empty() ? std::string()
-                             : trim(encode_header_text(encoding::unicode_han2zen(subject))));
+    add_line(head, "Subject: ", subject.empty() ? std::string() : header_text(subject, charset));
     add_line(head, "Mime-Version: ", "1.0");
     add_line(head, "X-Mailer: ", header_safe(context.mailer_text));
     if (attachment != nullptr) {
@@ -159,8 +231,13 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
         head += "--" + boundary + "\r\n";
     }
     head += "Content-Type: text/plain;\r\n";
-    head += "\tcharset=\"iso-2022-jp\"\r\n";
-    head += "Content-Transfer-Encoding: 7bit\r\n";
+    if (utf8) {
+        head += "\tcharset=\"UTF-8\"\r\n";
+        head += "Content-Transfer-Encoding: base64\r\n";
+    } else {
+        head += "\tcharset=\"iso-2022-jp\"\r\n";
+        head += "Content-Transfer-Encoding: 7bit\r\n";
+    }
 
     // The attachment is opened before anything is written, so a file that has
     // gone since it was prepared fails the message before its first octet.
@@ -176,13 +253,14 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     // The header block ends in ASCII, so the text part converts on its own
     // with the same bytes a conversion of the whole message would give.
     std::string text = composed.converted_header_block;
-    std::string body = "\r\n";
-    body += encoding::unicode_han2zen(trim(normalize_crlf(fields.body)));
-    body += kCrLf;
-    encoding::append_jis(text, body);
+    if (utf8) {
+        VLT_TRY(write_utf8_body(fields.body, text, sink));
+    } else {
+        append_jis_body(fields.body, text);
+    }
     if (attachment != nullptr) {
         text += kCrLf;
-        text += attachment->head;
+        text += attachment_head(attachment->kind, attachment->path, boundary, charset);
     }
     VLT_TRY(sink.write(text));
 

@@ -1,7 +1,13 @@
 #pragma once
-// The message after DATA: the header block in its fixed order, the
-// ISO-2022-JP text part and, with an attachment, the multipart/mixed envelope
-// around it and the base64 attachment part.
+// The message after DATA: the header block in its fixed order, the text part
+// and, with an attachment, the multipart/mixed envelope around it and the
+// base64 attachment part.
+//
+// The text part is ISO-2022-JP (7bit) and the header words are ISO-2022-JP
+// words, unless a text of the message (subject, body, FROM_NAME, TO_ALIAS,
+// CC_ALIAS when a Cc line is written, the attachment's file name) holds a
+// character ISO-2022-JP cannot carry: then the text part is UTF-8 in base64
+// and every header word, the To and Cc aliases' included, is a UTF-8 word.
 //
 // write_message emits the octets into a sink without dot-stuffing (wrap the
 // sink in DotStuffingSink for the wire). The attachment is streamed from its
@@ -34,13 +40,15 @@ struct HeaderOptions {
     std::string reply_to;   // REPLY_TO
 };
 
-// The attachment part as prepared before the conversation: its header lines
-// (from the CR LF before "--" + boundary to the empty line before the base64
-// text) and the file whose base64 text follows them.
+enum class AttachmentKind { Binary = 1, Text = 2 };
+
+// The attachment part as prepared before the conversation: the file whose
+// base64 text the part carries, and its type. The part's header lines follow
+// the message's charset, so they are written with the message.
 struct AttachmentPart {
-    std::string head;
     std::string path;
     std::uint64_t size = 0;
+    AttachmentKind kind = AttachmentKind::Binary;
 };
 
 struct ComposeContext {

@@ -11,14 +11,18 @@ namespace vlt::smtp {
 namespace {
 
 constexpr std::string_view kWordOpen = "=?ISO-2022-JP?B?";
+constexpr std::string_view kUtf8WordOpen = "=?UTF-8?B?";
 constexpr std::string_view kWordClose = "?=";
-constexpr std::size_t kWordLimit = 75;  // a word must stay below this length
-constexpr std::size_t kFoldLimit = 75;  // folded lines stay within this length
+constexpr std::size_t kWordLimit = 75;       // a word must stay below this length
+constexpr std::size_t kFoldLimit = 75;       // folded lines stay within this length
+constexpr std::size_t kUtf8WordOctets = 45;  // 60 base64 characters: a word of 72
 
 // A character needs an encoded word when its code-page form is not ASCII:
 // a double-byte character or a single byte of 0x80 and above. A character the
-// code page lacks counts as its substitute "?", which is ASCII.
-bool needs_word(char32_t cp) {
+// code page lacks counts as its substitute "?", which is ASCII. In UTF-8
+// every character outside ASCII needs one.
+bool needs_word(char32_t cp, MailCharset charset) {
+    if (charset == MailCharset::Utf8) return cp >= 0x80;
     const int code = encoding::cp932_code(cp);
     return code >= 0x80;
 }
@@ -97,7 +101,21 @@ std::string encode_jis_word(std::string_view run_utf8) {
     return word;
 }
 
-std::string encode_header_words(std::string_view utf8) {
+std::string encode_utf8_word(std::string_view run_utf8) {
+    std::string word(kUtf8WordOpen);
+    word += encoding::base64_encode_line(run_utf8);
+    word += kWordClose;
+    return word;
+}
+
+std::string encode_header_words(std::string_view utf8, MailCharset charset) {
+    const auto encode_word = charset == MailCharset::Utf8 ? encode_utf8_word : encode_jis_word;
+    // Whether a word holding `run` would grow too long with `ch` added.
+    const auto full = [charset](const std::string& run, std::size_t run_chars,
+                                std::string_view ch) {
+        if (charset == MailCharset::Utf8) return run.size() + ch.size() > kUtf8WordOctets;
+        return word_length(run_chars + 1) >= kWordLimit;
+    };
     std::string out;
     out.reserve(utf8.size() * 2);
     std::string run;
@@ -107,11 +125,11 @@ std::string encode_header_words(std::string_view utf8) {
         const std::size_t start = pos;
         const char32_t cp = encoding::next_code_point(utf8, pos);
         const std::string_view ch = utf8.substr(start, pos - start);
-        if (needs_word(cp)) {
-            // A word that would reach 75 characters is closed first; the next
-            // word follows it directly, without a blank.
-            if (run_chars > 0 && word_length(run_chars + 1) >= kWordLimit) {
-                out += encode_jis_word(run);
+        if (needs_word(cp, charset)) {
+            // A word that would grow too long is closed first; the next word
+            // follows it directly, without a blank.
+            if (run_chars > 0 && full(run, run_chars, ch)) {
+                out += encode_word(run);
                 run.clear();
                 run_chars = 0;
             }
@@ -119,14 +137,14 @@ std::string encode_header_words(std::string_view utf8) {
             ++run_chars;
         } else {
             if (run_chars > 0) {
-                out += encode_jis_word(run);
+                out += encode_word(run);
                 run.clear();
                 run_chars = 0;
             }
             out.append(ch);
         }
     }
-    if (run_chars > 0) out += encode_jis_word(run);
+    if (run_chars > 0) out += encode_word(run);
     return out;
 }
 
@@ -148,8 +166,8 @@ std::string fold_header_text(std::string_view text) {
     return out;
 }
 
-std::string encode_header_text(std::string_view utf8) {
-    return fold_header_text(encode_header_words(utf8));
+std::string encode_header_text(std::string_view utf8, MailCharset charset) {
+    return fold_header_text(encode_header_words(utf8, charset));
 }
 
 }  // namespace vlt::smtp

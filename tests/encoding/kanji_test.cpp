@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "encoding/cp932.h"
+#include "encoding/utf8.h"
 
 namespace vlt::encoding {
 namespace {
@@ -129,6 +130,62 @@ TEST(Kanji, UnicodeHan2Zen) {
         {"round trip gives the table form", "〜", "～"},
     };
     for (const auto& c : cases) EXPECT_EQ(unicode_han2zen(c.text), c.wide) << c.name;
+}
+
+TEST(Kanji, FitsIso2022jp) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool fits;
+    };
+    const Case cases[] = {
+        {"empty", "", true},
+        {"half-width katakana, widened", "ｶﾞｲﾄﾞ", true},
+        {"NEC extensions", "①㈱№", true},
+        {"IBM extension", "髙﨑", true},
+        {"JIS forms", "〜‖−¢£¬—", true},
+        {"user-defined area", "\uE000\uE757", true},
+        {"emoji at the end", "件名\U0001F600", false},
+        {"kanji outside the code page", "\U00020BB7", false},
+        {"a single byte without a JIS form", "\u0080", false},
+        {"private use with a single-byte code", "\uF8F0", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fits_iso2022jp(c.text), c.fits) << c.name;
+}
+
+TEST(Kanji, FitsExactlyWhenTheConversionCarriesTheCharacter) {
+    // Every character of the basic plane: it fits when it converts to a
+    // double-byte run, or to one byte that is neither "?" nor above 0x7F.
+    for (char32_t cp = 1; cp < 0x10000; ++cp) {
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == ' ' || cp == '?') continue;
+        std::string text;
+        append_utf8(text, cp);
+        std::string jis;
+        append_jis(jis, text);
+        const auto first = static_cast<unsigned char>(jis[0]);
+        const bool carried =
+            jis.starts_with(kToJis) || (jis.size() == 1 && first != '?' && first < 0x80);
+        ASSERT_EQ(fits_iso2022jp(text), carried) << std::hex << static_cast<unsigned>(cp);
+    }
+}
+
+TEST(Kanji, WidenKana) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string wide;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"only spaces", "   ", ""},
+        {"voiced and semi-voiced", "ｶﾞﾊﾟｳﾞ", "ガパヴ"},
+        {"letter before a character the code page lacks", "ｱ\U0001F600ﾞ", "ア\U0001F600゛"},
+        {"characters the code page lacks kept", "\U00020BB7¥é한", "\U00020BB7¥é한"},
+        {"JIS forms kept as they are", "〜¬", "〜¬"},
+        {"NUL then spaces trimmed, tabs kept", std::string("\0 \tｱ \0", 6), "\tア"},
+        {"across the internal chunks", repeat("ﾊﾟ\U0001F600", 3000), repeat("パ\U0001F600", 3000)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(widen_kana(c.text), c.wide) << c.name;
 }
 
 TEST(Kanji, SjisHan2Zen) {

@@ -1,3 +1,5 @@
+#include "smtp/attachment.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "common/error_text.h"
-#include "smtp/attachment.h"
 #include "smtp/test_support.h"
 
 namespace vlt::smtp {
@@ -140,13 +141,13 @@ TEST_P(PrepareAttachmentTest, ProbesPath) {
     const auto& c = GetParam();
     TempDir dir;
     const std::string path = c.make(dir);
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok()) << part.error().reports.front();
     ASSERT_EQ(part->has_value(), c.expect_part);
     if (c.expect_part) {
         EXPECT_EQ((*part)->path, path);
         EXPECT_EQ((*part)->size, c.size);
-        EXPECT_EQ((*part)->head, attachment_head(AttachmentKind::Binary, path, kBoundary));
+        EXPECT_EQ((*part)->kind, AttachmentKind::Binary);
     }
 }
 
@@ -194,7 +195,7 @@ TEST(PrepareAttachment, UnopenableFileIsAnError) {
     if (as_root) {
         ASSERT_EQ(seteuid(65534), 0);
     }
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     if (as_root) {
         ASSERT_EQ(seteuid(0), 0);
     }

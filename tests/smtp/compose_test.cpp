@@ -1,6 +1,9 @@
+#include "smtp/compose.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,7 +11,6 @@
 #include "common/sink.h"
 #include "common/wire.h"
 #include "smtp/attachment.h"
-#include "smtp/compose.h"
 #include "smtp/test_support.h"
 
 namespace vlt::smtp {
@@ -55,6 +57,27 @@ std::string word(const std::string& base64) {
     return "=?ISO-2022-JP?B?" + base64 + "?=";
 }
 
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+std::string utf8_text_part_lines() {
+    return "Content-Type: text/plain;\r\n\tcharset=\"UTF-8\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n";
+}
+
+std::string utf8_word(const std::string& text) {
+    return "=?UTF-8?B?" + test::reference_base64(text) + "?=";
+}
+
+// The empty line, then the text in base64 lines with the last line ended.
+std::string utf8_body(const std::string& text) {
+    const std::string lines = test::reference_base64(text);
+    return "\r\n" + lines + (lines.ends_with("\r\n") ? "" : "\r\n");
+}
+
 class ComposeTest : public ::testing::Test {
   protected:
     ScopedTz m_tz{"Asia/Tokyo"};
@@ -78,7 +101,7 @@ TEST_F(ComposeTest, WholeMessageWithAttachment) {
     TempDir dir;
     const std::string path = dir.file("data.bin");
     test::write_file(path, "abc");
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok() && part->has_value());
 
     const auto w = compose(sample_fields(), {}, &**part);
@@ -222,10 +245,81 @@ INSTANTIATE_TEST_SUITE_P(
                    with([](MessageFields& f) { f.subject = ""; }),
                    {},
                    kFromLine + kToLine + "Subject: \r\n"},
+        HeaderCase{"UnusedCcAliasDoesNotDecide", sample_fields(), with_cc_alias("\U00020BB7"),
+                   kFromLine + kToLine + kSubjectLine},
         HeaderCase{"FromNameAllowsAddressWithoutAt",
                    with([](MessageFields& f) { f.from = "taro"; }), with_from_name("Taro"),
                    "From: Taro<taro>\r\n" + kToLine + kSubjectLine}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// A character ISO-2022-JP cannot carry, in any text of the message, puts every
+// header word in UTF-8.
+class Utf8HeaderLinesTest : public ComposeTest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(Utf8HeaderLinesTest, ExactHeaderBlock) {
+    const auto& c = GetParam();
+    const auto w = compose(c.fields, c.options);
+    ASSERT_TRUE(w.result.ok());
+    EXPECT_EQ(w.result->converted_header_block, kDateLine + c.lines +
+                                                    "Mime-Version: 1.0\r\nX-Mailer: " + kMailer +
+                                                    "\r\n" + utf8_text_part_lines());
+}
+
+HeaderOptions japanese_names() {
+    return {"山田 太郎", "営業部 <sales@example.com>", "経理 課", ""};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, Utf8HeaderLinesTest,
+    ::testing::Values(
+        HeaderCase{
+            "EmojiInSubject",
+            with([](MessageFields& f) { f.subject = " Re: 件名\U0001F600 (2) "; }),
+            {},
+            kFromLine + kToLine + "Subject: Re: " + utf8_word("件名\U0001F600") + " (2)\r\n"},
+        HeaderCase{"EmojiInBodyOnly", with([](MessageFields& f) {
+                       f.body = "\U0001F600";
+                       f.subject = "件名 ｶﾞ";
+                       f.cc = "c@example.com";
+                   }),
+                   japanese_names(),
+                   "From: " + utf8_word("山田") + " " + utf8_word("太郎") +
+                       "<taro@example.com>\r\nTo: " + utf8_word("営業部") +
+                       " <sales@example.com>\r\nCc: " + utf8_word("経理") + " " + utf8_word("課") +
+                       "\r\nSubject: " + utf8_word("件名") + " " + utf8_word("ガ") + "\r\n"},
+        HeaderCase{"FromNameOutsideCodePage", sample_fields(), with_from_name("\U00020BB7野 家"),
+                   "From: " + utf8_word("\U00020BB7野") + " " + utf8_word("家") +
+                       "<taro@example.com>\r\n" + kToLine + kSubjectLine},
+        HeaderCase{
+            "ToAliasOutsideCodePage", sample_fields(), with_to_alias("한 팀"),
+            kFromLine + "To: " + utf8_word("한") + " " + utf8_word("팀") + "\r\n" + kSubjectLine},
+        HeaderCase{"CcAliasOutsideCodePage", with([](MessageFields& f) { f.cc = "c@example.com"; }),
+                   with_cc_alias("café"),
+                   kFromLine + kToLine + "Cc: caf" + utf8_word("é") + "\r\n" + kSubjectLine}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ComposeTest, Utf8MessageWithAttachmentNamedOutsideCodePage) {
+    TempDir dir;
+    const std::string path = dir.file("\U00020BB7野家 ﾃｽﾄ.bin");
+    test::write_file(path, "abc");
+    const auto part = prepare_attachment(path);
+    ASSERT_TRUE(part.ok() && part->has_value());
+
+    const auto w = compose(sample_fields(), {}, &**part);
+    ASSERT_TRUE(w.result.ok());
+    const std::string name =
+        "\"" + utf8_word("\U00020BB7野家") + " " + utf8_word("テスト") + ".bin\"";
+    const std::string header = kDateLine + kFromLine + kToLine + kSubjectLine +
+                               "Mime-Version: 1.0\r\nX-Mailer: " + kMailer +
+                               "\r\nContent-Type: multipart/mixed;\r\n\tboundary=\"" + kBoundary +
+                               "\"\r\n\r\n--" + kBoundary + "\r\n" + utf8_text_part_lines();
+    EXPECT_EQ(w.result->converted_header_block, header);
+    EXPECT_EQ(w.text, header + utf8_body("Hello\r\n") + "\r\n\r\n--" + kBoundary +
+                          "\r\nContent-Type: application/octet-stream;\r\n\tName=" + name +
+                          "\r\nContent-Transfer-Encoding: base64\r\n"
+                          "Content-Disposition: attachment;\r\n\tFileName=" +
+                          name + "\r\n\r\nYWJj\r\n\r\n\r\n--" + kBoundary + "--\r\n\r\n");
+}
 
 TEST_F(ComposeTest, SenderWithoutAtAndNoDisplayNameFails) {
     MessageFields f = sample_fields();
@@ -258,20 +352,28 @@ TEST_P(BodyTest, TextPart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bodies, BodyTest,
-    ::testing::Values(BodyCase{"Plain", "Hello", "\r\nHello\r\n"},
-                      BodyCase{"BlanksTrimmed", "  Hello  ", "\r\nHello\r\n"},
-                      BodyCase{"LineBreaksAtEndsKept", "\r\nHello\r\n", "\r\n\r\nHello\r\n\r\n"},
-                      BodyCase{"TabsKept", "\tHello\t", "\r\n\tHello\t\r\n"},
-                      BodyCase{"BareLf", "a\nb\n", "\r\na\r\nb\r\n\r\n"},
-                      BodyCase{"BareCr", "a\rb", "\r\na\r\nb\r\n"},
-                      BodyCase{"MixedLineEnds", "a\nb\rc\r\nd\n\re",
-                               "\r\na\r\nb\r\nc\r\nd\r\n\r\ne\r\n"},
-                      BodyCase{"Japanese", "こんにちは\n世界",
-                               "\r\n\x1b$B$3$s$K$A$O\x1b(B\r\n\x1b$B@$3&\x1b(B\r\n"},
-                      BodyCase{"HalfWidthWidened", "ｶﾞｲﾄﾞ", "\r\n\x1b$B%,%$%I\x1b(B\r\n"},
-                      BodyCase{"MissingCharacter", "a\U0001F600b", "\r\na?b\r\n"},
-                      BodyCase{"Empty", "", "\r\n\r\n"},
-                      BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"}),
+    ::testing::Values(
+        BodyCase{"Plain", "Hello", "\r\nHello\r\n"},
+        BodyCase{"BlanksTrimmed", "  Hello  ", "\r\nHello\r\n"},
+        BodyCase{"LineBreaksAtEndsKept", "\r\nHello\r\n", "\r\n\r\nHello\r\n\r\n"},
+        BodyCase{"TabsKept", "\tHello\t", "\r\n\tHello\t\r\n"},
+        BodyCase{"BareLf", "a\nb\n", "\r\na\r\nb\r\n\r\n"},
+        BodyCase{"BareCr", "a\rb", "\r\na\r\nb\r\n"},
+        BodyCase{"MixedLineEnds", "a\nb\rc\r\nd\n\re", "\r\na\r\nb\r\nc\r\nd\r\n\r\ne\r\n"},
+        BodyCase{"Japanese", "こんにちは\n世界",
+                 "\r\n\x1b$B$3$s$K$A$O\x1b(B\r\n\x1b$B@$3&\x1b(B\r\n"},
+        BodyCase{"HalfWidthWidened", "ｶﾞｲﾄﾞ", "\r\n\x1b$B%,%$%I\x1b(B\r\n"},
+        BodyCase{"Utf8WhenACharacterDoesNotFit", "a\U0001F600b", utf8_body("a\U0001F600b\r\n")},
+        BodyCase{"Utf8WidenedWithCrLfLineEnds", "  ｶﾞ\n\U00020BB7\r  ",
+                 utf8_body("ガ\r\n\U00020BB7\r\n\r\n")},
+        BodyCase{"Utf8OneFullLine", std::string(53, 'x') + "\U0001F600",
+                 utf8_body(std::string(53, 'x') + "\U0001F600\r\n")},
+        BodyCase{"Utf8TwoFullLinesEndOnce", std::string(108, 'x') + "\U0001F600",
+                 utf8_body(std::string(108, 'x') + "\U0001F600\r\n")},
+        BodyCase{"Utf8AcrossPieces", repeat("あ", 20000) + "\U0001F600",
+                 utf8_body(repeat("あ", 20000) + "\U0001F600\r\n")},
+        BodyCase{"Empty", "", "\r\n\r\n"},
+        BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct InjectionCase {
@@ -392,13 +494,14 @@ TEST_P(StreamingTest, EqualsWholeForm) {
     const std::string path = dir.file("data.bin");
     const std::string data = test::pattern_bytes(size, static_cast<unsigned>(size));
     test::write_file(path, data);
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok() && part->has_value());
 
     RecordingSink sink;
     const auto r = write_message(sample_fields(), {}, &**part, sample_context(), sink);
     ASSERT_TRUE(r.ok());
-    const std::string prefix = r->converted_header_block + "\r\nHello\r\n\r\n" + (*part)->head;
+    const std::string prefix = r->converted_header_block + "\r\nHello\r\n\r\n" +
+                               attachment_head(AttachmentKind::Binary, path, kBoundary);
     const std::string expected =
         prefix + test::reference_base64(data) + "\r\n\r\n\r\n--" + kBoundary + "--\r\n\r\n";
     ASSERT_EQ(sink.m_text.size(), expected.size());
@@ -416,7 +519,7 @@ TEST_F(ComposeTest, ExactMultipleOf76LeavesExtraLineBreak) {
     TempDir dir;
     const std::string path = dir.file("data.bin");
     test::write_file(path, std::string(114, 'x'));  // 152 base64 characters: two full lines
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok() && part->has_value());
     const auto w = compose(sample_fields(), {}, &**part);
     ASSERT_TRUE(w.result.ok());
@@ -433,14 +536,15 @@ TEST_F(ComposeTest, MultiMegabyteFileStreamsInPieces) {
     const std::string path = dir.file("big.bin");
     const std::string data = test::pattern_bytes(8 * 1024 * 1024 + 1, 7);
     test::write_file(path, data);
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok() && part->has_value());
     RecordingSink sink;
     const auto r = write_message(sample_fields(), {}, &**part, sample_context(), sink);
     ASSERT_TRUE(r.ok());
     EXPECT_GT(sink.m_writes, 100);
     EXPECT_LE(sink.m_largest, 128u * 1024);
-    const std::size_t start = r->converted_header_block.size() + 11 + (*part)->head.size();
+    const std::size_t start = r->converted_header_block.size() + 11 +
+                              attachment_head(AttachmentKind::Binary, path, kBoundary).size();
     const std::string b64 = test::reference_base64(data);
     EXPECT_TRUE(sink.m_text.compare(start, b64.size(), b64) == 0);
 }
@@ -462,12 +566,11 @@ TEST_P(StreamFailureTest, ReportsAttachFileError) {
     } else {
         const std::string path = dir.file("gone.bin");
         test::write_file(path, "abc");
-        auto prepared = prepare_attachment(path, kBoundary);
+        auto prepared = prepare_attachment(path);
         ASSERT_TRUE(prepared.ok() && prepared->has_value());
         part = **prepared;
         std::filesystem::remove(path);  // vanishes before the message is written
     }
-    part.head = attachment_head(AttachmentKind::Binary, "x.bin", kBoundary);
     part.size = 3;
     const auto w = compose(sample_fields(), {}, &part);
     ASSERT_FALSE(w.result.ok());
@@ -503,7 +606,7 @@ TEST_P(SinkFailureTest, SinkErrorPassesThrough) {
     TempDir dir;
     const std::string path = dir.file("data.bin");
     test::write_file(path, test::pattern_bytes(200 * 1024));
-    const auto part = prepare_attachment(path, kBoundary);
+    const auto part = prepare_attachment(path);
     ASSERT_TRUE(part.ok() && part->has_value());
     FailingSink sink(GetParam());
     const auto r = write_message(sample_fields(), {}, &**part, sample_context(), sink);
@@ -513,6 +616,66 @@ TEST_P(SinkFailureTest, SinkErrorPassesThrough) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteNumbers, SinkFailureTest, ::testing::Values(0, 1, 3, 5));
+
+// Messages whose every character fits ISO-2022-JP, each compared octet for
+// octet with a message composed by an earlier build (tests/smtp/data), so a
+// change elsewhere in the writer cannot alter them unnoticed.
+struct GoldenCase {
+    const char* name;
+    MessageFields fields;
+    HeaderOptions options;
+    const char* attachment_name;  // nullptr: no attachment
+    std::size_t attachment_size;
+};
+
+class GoldenMessageTest : public ComposeTest, public ::testing::WithParamInterface<GoldenCase> {};
+
+TEST_P(GoldenMessageTest, SameOctetsAsEarlierBuild) {
+    const auto& c = GetParam();
+    TempDir dir;
+    std::optional<AttachmentPart> part;
+    if (c.attachment_name != nullptr) {
+        const std::string path = dir.file(c.attachment_name);
+        test::write_file(path, test::pattern_bytes(c.attachment_size, 3));
+        auto prepared = prepare_attachment(path);
+        ASSERT_TRUE(prepared.ok() && prepared->has_value());
+        part = std::move(**prepared);
+    }
+    const auto w = compose(c.fields, c.options, part ? &*part : nullptr);
+    ASSERT_TRUE(w.result.ok());
+    const std::string golden = test::read_file(std::string(VLT_SMTP_DATA "/") + c.name + ".eml");
+    ASSERT_FALSE(golden.empty()) << c.name;
+    EXPECT_TRUE(w.text == golden) << w.text;
+}
+
+MessageFields japanese_fields() {
+    MessageFields f = sample_fields();
+    f.cc = "c@example.com";
+    f.errors_to = "e@example.com";
+    f.subject = "Re: 会議の件 ①㈱髙 ｶﾞｲﾄﾞ 〜‖−¢£¬— 長い件名長い件名長い件名長い件名長い件名 end";
+    f.body = "  各位\n\nｶﾀｶﾅ ﾊﾟﾋﾟﾌﾟ ①②㈱髙﨑 〜‖−¢£¬—\r\n.\r\n..二つの点\rend  ";
+    return f;
+}
+
+HeaderOptions japanese_options() {
+    return {"山田 太郎", "営業部 <sales@example.com>", "経理 課", "reply@example.com"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, GoldenMessageTest,
+    ::testing::Values(
+        GoldenCase{"plain_ascii", sample_fields(), {}, nullptr, 0},
+        GoldenCase{"japanese_no_attachment", japanese_fields(), japanese_options(), nullptr, 0},
+        GoldenCase{"japanese_attachment", japanese_fields(), japanese_options(),
+                   "報告書 ①ﾃｽﾄ 2024.pdf", 5000},
+        GoldenCase{"ascii_attachment_full_lines", with([](MessageFields& f) {
+                       f.subject =
+                           "A rather long plain subject line that is folded at blanks because "
+                           "it is longer than one line";
+                       f.body = "line 1\nline 2\n";
+                   }),
+                   with_from_name("Taro Yamada"), "data.bin", 114}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace vlt::smtp

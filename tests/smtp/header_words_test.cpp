@@ -1,9 +1,9 @@
+#include "smtp/header_words.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "smtp/header_words.h"
 
 namespace vlt::smtp {
 namespace {
@@ -123,6 +123,58 @@ TEST(EncodeWords, EighteenCharactersMakeOneWordOf74) {
     EXPECT_EQ(text, word("GyRCJCIkIiQiJCIkIiQiJCIkIiQiJCIkIiQiJCIkIiQiJCIkIiQiGyhC"));
     EXPECT_EQ(text.size(), 74u);
 }
+
+// UTF-8 words: every non-ASCII run, split so that each word holds at most 45
+// octets and whole characters only.
+struct Utf8WordsCase {
+    const char* name;
+    std::string input;
+    std::string between;             // the text with each word replaced by "#"
+    std::vector<std::string> words;  // the decoded content of each word
+};
+
+class Utf8WordsTest : public ::testing::TestWithParam<Utf8WordsCase> {};
+
+TEST_P(Utf8WordsTest, WholeCharactersUpTo45Octets) {
+    const auto& c = GetParam();
+    const std::string text = encode_header_words(c.input, MailCharset::Utf8);
+    const std::string open = "=?UTF-8?B?";
+    std::vector<std::string> words;
+    std::string between;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (text.compare(pos, open.size(), open) != 0) {
+            between.push_back(text[pos++]);
+            continue;
+        }
+        const auto end = text.find("?=", pos + open.size());
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_LE(end + 2 - pos, 72u);
+        words.push_back(decode64(text.substr(pos + open.size(), end - pos - open.size())));
+        between += "#";
+        pos = end + 2;
+    }
+    EXPECT_EQ(between, c.between);
+    EXPECT_EQ(words, c.words);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Utf8WordsTest,
+    ::testing::Values(
+        Utf8WordsCase{"AsciiUnchanged", "Meeting at 10:00", "Meeting at 10:00", {}},
+        Utf8WordsCase{
+            "RunsBetweenAscii", "Re: 件名\U0001F600 (2)", "Re: # (2)", {"件名\U0001F600"}},
+        Utf8WordsCase{"EveryNonAsciiCharacter", "café ¥100", "caf# #100", {"é", "¥"}},
+        Utf8WordsCase{"FifteenKanaFillOneWord", repeat("あ", 15), "#", {repeat("あ", 15)}},
+        Utf8WordsCase{"SixteenKanaMakeTwo", repeat("あ", 16), "##", {repeat("あ", 15), "あ"}},
+        Utf8WordsCase{"FourOctetCharacterNotSplit",
+                      repeat("あ", 14) + "\U00020BB7",
+                      "##",
+                      {repeat("あ", 14), "\U00020BB7"}},
+        Utf8WordsCase{"FourOctetCharacters",
+                      repeat("\U00020BB7", 12),
+                      "##",
+                      {repeat("\U00020BB7", 11), "\U00020BB7"}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct FoldCase {
     const char* name;

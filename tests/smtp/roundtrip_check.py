@@ -12,35 +12,43 @@ import unicodedata
 WRITER = sys.argv[1]
 
 # (name, subject, from_name, body, attachment file name or None,
-#  expected subject, expected display name, expected body). Without a display
-# name the From header shows the address's local part. Decoders drop the blank
-# between two adjacent encoded words, so the names keep ASCII beside each
-# Japanese run where a blank must survive.
+#  expected subject, expected display name, expected body, expected charset).
+# Without a display name the From header shows the address's local part.
+# Decoders drop the blank between two adjacent encoded words, so the names keep
+# ASCII beside each Japanese run where a blank must survive. A character that
+# ISO-2022-JP cannot carry anywhere in the message makes it UTF-8 throughout.
 CASES = [
     ("japanese_everywhere",
      "会議のお知らせ", "山田太郎",
      "こんにちは。\n本日の会議は15時からです。\r\n.\n..二つの点\n",
      "報告書 2024.pdf",
      "会議のお知らせ", "山田太郎",
-     "こんにちは。\n本日の会議は15時からです。\n.\n..二つの点"),
+     "こんにちは。\n本日の会議は15時からです。\n.\n..二つの点", "iso-2022-jp"),
     ("mixed_ascii_and_half_width",
      "Re: 週次報告 week 12", "Taro ﾔﾏﾀﾞ",
      "  ｶﾞｲﾄﾞ line 1\rline 2  ",
      "日本語.txt",
      "Re: 週次報告 week 12", "Taro ヤマダ",
-     "ガイド line 1\nline 2"),
+     "ガイド line 1\nline 2", "iso-2022-jp"),
     ("long_subject_folded",
      "長い件名" * 10 + " end", "",
      "body",
      "資料 v2.bin",
      "長い件名" * 10 + " end", "taro",
-     "body"),
+     "body", "iso-2022-jp"),
     ("no_attachment",
      "お知らせ", "事務局",
      "本文のみ",
      None,
      "お知らせ", "事務局",
-     "本文のみ"),
+     "本文のみ", "iso-2022-jp"),
+    ("utf8_everywhere",
+     "会議\U0001F600のお知らせ (ｶﾞｲﾄﾞ) " + "\U00029E3D定食" * 12, "\U00020BB7野家",
+     "絵文字 \U0001F600\n①㈱髙 〜¬ ｶﾞ\r\n.\n..二つの点\n" + "한국어 café " * 30,
+     "\U00020BB7野家の報告 2024.pdf",
+     "会議\U0001F600のお知らせ (ガイド) " + "\U00029E3D定食" * 12, "\U00020BB7野家",
+     "絵文字 \U0001F600\n①㈱髙 〜¬ ガ\n.\n..二つの点\n" + ("한국어 café " * 30).rstrip(" "),
+     "utf-8"),
 ]
 
 
@@ -61,7 +69,7 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
         for seed, (name, subject, from_name, body, file_name,
-                   want_subject, want_display, want_body) in enumerate(CASES):
+                   want_subject, want_display, want_body, want_charset) in enumerate(CASES):
             args = [WRITER, os.path.join(tmp, name + ".eml"), subject, from_name, body]
             data = None
             if file_name is not None:
@@ -88,7 +96,7 @@ def main():
             check("from address", address.addr_spec, "taro@example.com")
             check("display name", address.display_name, want_display)
             text = msg.get_body(preferencelist=("plain",))
-            check("charset", text.get_content_charset(), "iso-2022-jp")
+            check("charset", text.get_content_charset(), want_charset)
             check("body", normalise(text.get_content()), want_body)
             attachments = list(msg.iter_attachments())
             if file_name is None:

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
 
     std::optional<AttachmentPart> part;
     if (argc == 6) {
-        auto prepared = prepare_attachment(argv[5], context.boundary);
+        auto prepared = prepare_attachment(argv[5]);
         if (!prepared.ok() || !prepared->has_value()) {
             std::fprintf(stderr, "attachment not usable: %s\n", argv[5]);
             return 1;

@@ -2,6 +2,8 @@
 // commands on the wire, the message text received, the result and the exact
 // report texts in order.
 
+#include "smtp/session.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,7 +18,6 @@
 #include "common/log.h"
 #include "net/error_texts.h"
 #include "smtp/attachment.h"
-#include "smtp/session.h"
 #include "support/script_server.h"
 #include "support/session_reports.h"
 #include "support/test_pki.h"
@@ -500,7 +501,7 @@ TEST_F(SmtpSession, ALongTextArrivesWholeAcrossPieces) {
 TEST_F(SmtpSession, StreamsTheAttachmentFromItsFile) {
     const std::string bytes = test::pattern_bytes(300000, 7);
     test::write_file(dir.file("report.bin"), bytes);
-    auto prepared = prepare_attachment(dir.file("report.bin"), "==_Bndry_==test-0001");
+    auto prepared = prepare_attachment(dir.file("report.bin"));
     ASSERT_TRUE(prepared.ok());
     ASSERT_TRUE(prepared->has_value());
     Script script = Script::smtp();
@@ -522,7 +523,7 @@ TEST_F(SmtpSession, StreamsTheAttachmentFromItsFile) {
 // without the final dot, so the server discards what it got.
 TEST_F(SmtpSession, AnAttachmentGoneBeforeSendingAbortsWithoutTheFinalDot) {
     test::write_file(dir.file("gone.bin"), "some bytes");
-    auto prepared = prepare_attachment(dir.file("gone.bin"), "==_Bndry_==test-0002");
+    auto prepared = prepare_attachment(dir.file("gone.bin"));
     ASSERT_TRUE(prepared.ok() && prepared->has_value());
     std::filesystem::remove(dir.file("gone.bin"));
     Script script = Script::smtp();
@@ -767,7 +768,7 @@ INSTANTIATE_TEST_SUITE_P(Steps, SmtpResetAt, ::testing::Range(0, 8));
 // process is not killed by a signal.
 TEST_F(SmtpSession, AServerGoneDuringTheDataIsASendFailureNotASignal) {
     test::write_file(dir.file("big.bin"), test::pattern_bytes(8 * 1024 * 1024, 3));
-    auto prepared = prepare_attachment(dir.file("big.bin"), "==_Bndry_==test-0003");
+    auto prepared = prepare_attachment(dir.file("big.bin"));
     ASSERT_TRUE(prepared.ok() && prepared->has_value());
     Script script = Script::smtp();
     script.reply("250 ok\r\n").reply("250 ok\r\n").reply("250 ok\r\n").reply("354 go\r\n");

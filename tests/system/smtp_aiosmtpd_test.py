@@ -76,6 +76,50 @@ def deliver_with(exclude_auth, expected_method):
     return case
 
 
+# Characters ISO-2022-JP cannot carry: the message goes in UTF-8 and arrives
+# exactly as sent.
+UTF8_SUBJECT = "絵文字\U0001F600の件"
+UTF8_BODY = "各位\n\n\U0001F389 \U00029E3Dの定食、①㈱髙も。\n.\n..二つの点\n" + ("한국어 café " * 20).rstrip() + "\n"
+UTF8_FROM_NAME = "\U00020BB7野 家"
+UTF8_ATTACHMENT_NAME = "\U00020BB7野家の報告.pdf"
+
+
+def deliver_utf8(root):
+    with vltsys.SmtpServer(root, USER, PASSWORD) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s"
+                   % (server.port, USER, PASSWORD))
+        body = os.path.join(root, "body.txt")
+        with open(body, "w", encoding="utf-8") as f:
+            f.write(UTF8_BODY)
+        attachment = os.path.join(root, UTF8_ATTACHMENT_NAME)
+        with open(attachment, "wb") as f:
+            f.write(ATTACHMENT_BYTES)
+        done = home.run("to@example.com, , %s, %s, %s" % (UTF8_SUBJECT, body, attachment),
+                        env={"FROM_NAME": UTF8_FROM_NAME, "DEBUG_MODE": "protocol"})
+        check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
+        messages = server.messages()
+        check_equal(len(messages), 1, "messages received")
+        raw = messages[0][1]
+        check(raw.isascii(), "the message is 7-bit")
+        msg = vltsys.parse(raw)
+        check_equal(msg["Subject"], UTF8_SUBJECT, "Subject")
+        check_equal(msg["From"].addresses[0].display_name, UTF8_FROM_NAME, "From display name")
+        text = msg.get_body(preferencelist=("plain",))
+        check_equal(text.get_content_charset(), "utf-8", "charset")
+        check_equal(text["Content-Transfer-Encoding"], "base64", "transfer encoding")
+        check_equal(text.get_content().replace("\r\n", "\n").rstrip("\n"),
+                    UTF8_BODY.rstrip("\n"), "body")
+        attachments = list(msg.iter_attachments())
+        check_equal(len(attachments), 1, "attachments")
+        check_equal(attachments[0].get_filename(), UTF8_ATTACHMENT_NAME, "attachment name")
+        check(attachments[0].get_payload(decode=True) == ATTACHMENT_BYTES, "attachment bytes")
+        # Both logs show the message as it went out.
+        for name in ("Scrivlane", "ScrivlaneProtocol"):
+            check('charset="UTF-8"' in home.log(name), name + " shows the UTF-8 text part")
+            check("Subject: =?UTF-8?B?" in home.log(name), name + " shows the UTF-8 subject")
+
+
 def wrong_password(root):
     with vltsys.SmtpServer(root, USER, PASSWORD) as server:
         home = vltsys.Home(root)
@@ -116,6 +160,7 @@ if __name__ == "__main__":
     sys.exit(vltsys.run_cases([
         ("aiosmtpd: AUTH PLAIN, Japanese message with attachment", deliver_with([], "PLAIN")),
         ("aiosmtpd: AUTH LOGIN only", deliver_with(["PLAIN"], "LOGIN")),
+        ("aiosmtpd: UTF-8 message (emoji, kanji outside the code page)", deliver_utf8),
         ("aiosmtpd: wrong password", wrong_password),
         ("aiosmtpd: refused recipient", refused_recipient_sends_nothing),
     ]))
