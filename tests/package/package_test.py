@@ -235,9 +235,10 @@ def store_and_show_settings(m):
     for home in (True, False):
         status, out, err = m.run("--info", home=home)
         check_equal(status, 0, "exit status of --info (%s)" % err)
-        check("  SMTPポート ： %d\r\n" % m.server.port in out, "--info text: %r" % out)
-        check(out.rstrip("\r\n").endswith("\r\n  設定ファイル ： " + settings),
-              "--info last line (HOME %s): %r" % ("set" if home else "unset", out[-200:]))
+        lines = out.replace("\r\n", "\n").splitlines()
+        check("  SMTPポート ： %d" % m.server.port in lines, "--info text: %r" % out)
+        check_equal(lines[-1], "  設定ファイル ： " + settings,
+                    "--info last line (HOME %s)" % ("set" if home else "unset"))
 
 
 def send_message(m):
@@ -300,14 +301,16 @@ def with_module_the_window_opens(m):
         return bool(found) or proc.poll() is not None
 
     wait_for(window_open, 30, "the re-entry window")
-    check(proc.poll() is None and found, "the run ended without a window: %r"
-          % (proc.communicate()[1][-500:],))
-    with open("/proc/%d/maps" % proc.pid) as maps:
-        check(module[0] in maps.read(), "the module is not mapped")
+    if proc.poll() is not None:
+        raise AssertionError("the run ended without a window: %r" % proc.communicate()[1][-800:])
+    with open("/proc/%d/maps" % proc.pid) as f:
+        check(module[0] in f.read(), "the module is not mapped")
+    before = error_log(m)
     subprocess.run([WM_CLOSE, found[0]], env=dict(os.environ, DISPLAY=m.xserver.display),
                    check=True, timeout=10)
     _, err = proc.communicate(timeout=30)
     check_equal(proc.returncode, 1, "exit status after the close box (%s)" % err[-300:])
+    check_equal(error_log(m)[len(before):].count(MISSING), 1, "missing-parameter report")
 
 
 def purge_leaves_nothing(m):
