@@ -9,7 +9,7 @@ as_root=()
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-  build-essential cmake ninja-build pkg-config dpkg-dev file \
+  build-essential cmake ninja-build pkg-config dpkg-dev file lintian man-db \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl ca-certificates \
   libfltk1.3-dev fluid fonts-ipafont-gothic xvfb xdotool x11-apps imagemagick tmux \
   python3 python3-aiosmtpd dovecot-pop3d \

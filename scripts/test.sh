@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the Release build with the unit,
-# dialogue, interoperation and window tests, then the unit tests once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer, every fuzz target
-# for a few seconds (about a minute for all of them together), and last the
-# Windows build with its tests under wine (scripts/test-windows.sh).
+# dialogue, interoperation and window tests, then the Debian packages
+# installed and used as a user would (only as root with CI=true, since it
+# installs packages and adds a user; elsewhere it says it was not run), the
+# unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer,
+# every fuzz target for a few seconds (about a minute for all of them
+# together), and last the Windows build with its tests under wine
+# (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +22,10 @@ generator_for() {
 cmake -S . -B build $(generator_for build) -DCMAKE_BUILD_TYPE=Release -DVLT_WERROR=ON
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The packages: built, installed with apt, used by a user made for the test,
+# purged (tests/package/package_test.py; a no-op unless root with CI=true).
+VLT_JOBS="$jobs" python3 tests/package/package_test.py
 
 cmake -S . -B build-asan $(generator_for build-asan) -DCMAKE_BUILD_TYPE=Debug -DVLT_SANITIZE=ON \
       -DVLT_BENCH=OFF -DVLT_WERROR=ON

@@ -17,7 +17,7 @@ int run_process(int argc, char** argv) {
     vlt::app::RunEnvironment env;
     env.argument_text = vlt::app::argument_text(argc, argv);
     env.env = vlt::app::environment_value;
-    env.program_folder = vlt::app::program_folder(argv0);
+    env.folders = vlt::app::run_folders(argv0);
     env.exe_name = exe_name;
     env.windows = windows.get();
     env.now = [] { return std::chrono::system_clock::now(); };
@@ -32,7 +32,8 @@ int run_process(int argc, char** argv) {
 int report_escaped(int argc, char** argv, const std::exception_ptr& escaped) {
     try {
         const char* argv0 = argc > 0 ? argv[0] : nullptr;
-        const vlt::LogWriter log(vlt::app::program_folder(argv0), vlt::app::executable_name(argv0));
+        const vlt::LogWriter log(vlt::app::run_folders(argv0).logs,
+                                 vlt::app::executable_name(argv0));
         const vlt::ErrorReport report(log);
         report.report(vlt::app::escaped_exception_report(escaped));
     } catch (...) {

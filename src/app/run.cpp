@@ -87,6 +87,9 @@ Status settings_path(RunContext& ctx) {
     // The ninth item arrives trimmed from the command line.
     VLT_TRY(check_tls_setting(settings.tls));
     settings.tls = normalize_tls(settings.tls);
+    if (ctx.env.folders.making == FolderMaking::WhenMissing) {
+        VLT_TRY(make_private_folder(ctx.env.folders.settings));
+    }
     return save_settings(ctx.paths, std::move(settings), ctx.usage_line1);
 }
 
@@ -238,7 +241,9 @@ Status message_path(RunContext& ctx) {
     read_options(ctx);
     VLT_TRY(load_stored_settings(ctx));
     if (ctx.line.mode == RunMode::Info) {
-        ctx.env.windows->show_message(settings_display_text(ctx.settings), false);
+        ctx.env.windows->show_message(
+            settings_display_text(ctx.settings) + "\r\n  設定ファイル ： " + ctx.paths.current,
+            false);
         return {};
     }
     VLT_TRY_ASSIGN(message, message_to_send(ctx));
@@ -259,6 +264,19 @@ void print(const RunContext& ctx, const std::string& text) {
     }
 }
 
+// The log folder of an installed program is made before anything is logged.
+// When it cannot be, standard error says why, as it does for a log entry that
+// cannot be written.
+void make_log_folder(const RunContext& ctx) {
+    if (ctx.env.folders.making != FolderMaking::WhenMissing) return;
+    Status made = make_private_folder(ctx.env.folders.logs);
+    if (made.ok()) return;
+    const auto why = static_cast<RuntimeError>(made.error().run_time_error);
+    const std::string line = "vellumtide: log folder not made: " + made.error().path + ": " +
+                             error_text_inline(why) + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
 int exit_status(const RunContext& ctx, const Status& done) {
     if (done.ok()) return kExitOk;
     ctx.report.report(done.error());
@@ -266,6 +284,7 @@ int exit_status(const RunContext& ctx, const Status& done) {
 }
 
 int run_steps(RunContext& ctx) {
+    make_log_folder(ctx);
     auto parsed = parse_command_line(ctx.env.argument_text);
     const std::string shown_usage = usage_text(ctx.env.exe_name) + "\r\n\r\n" + kCreditLine;
     if (!parsed.ok()) {
@@ -334,9 +353,9 @@ std::string usage_text(std::string_view exe_name) {
 
 RunContext::RunContext(RunEnvironment environment)
     : env(std::move(environment)),
-      paths(SettingsPaths::in_folder(env.program_folder)),
+      paths(SettingsPaths::in_folder(env.folders.settings)),
       usage_line1(app::usage_line1(env.exe_name)),
-      log(env.program_folder, env.exe_name, env.now),
+      log(env.folders.logs, env.exe_name, env.now),
       report(log) {}
 
 std::string escaped_exception_report(const std::exception_ptr& escaped) {

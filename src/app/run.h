@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/params.h"
+#include "app/platform.h"
 #include "app/settings.h"
 #include "common/log.h"
 #include "common/report.h"
@@ -24,7 +25,7 @@ namespace vlt::app {
 struct RunEnvironment {
     std::string argument_text;  // the arguments joined with single blanks
     EnvLookup env;
-    std::string program_folder;
+    RunFolders folders;    // of the settings file and of the logs
     std::string exe_name;  // without folder and extension
     ui::Windows* windows = nullptr;
     // Waits (the pause after the POP3 login, the password retry); empty sleeps for real.

@@ -82,7 +82,7 @@ class RunFixture : public ::testing::Test {
             if (it == vars.end()) return std::nullopt;
             return it->second;
         };
-        env.program_folder = folder.string();
+        env.folders = folders ? *folders : RunFolders{folder.string(), folder.string()};
         env.exe_name = "vellumtide";
         env.windows = &windows;
         env.sleep = [this](std::chrono::milliseconds ms) {
@@ -124,6 +124,8 @@ class RunFixture : public ::testing::Test {
 
     std::filesystem::path folder;
     std::map<std::string, std::string> vars;
+    // The run's folders; unset, both are `folder`.
+    std::optional<RunFolders> folders;
     RecordingWindows windows;
     std::vector<std::chrono::milliseconds> slept;
     // Called for each pause instead of sleeping (besides recording it).

@@ -1,6 +1,7 @@
+#include "app/run.h"
+
 #include <gtest/gtest.h>
 
-#include "app/run.h"
 #include "app_fixture.h"
 
 namespace vlt::app {
@@ -91,6 +92,11 @@ TEST_F(RunFlow, StoresSettingsThenShowsThem) {
               "現在設定されているサーバ情報　　（認証方式： SMTP AUTH）");
     EXPECT_NE(windows.shown[0].find("  SMTPポート ： 587\r\n"), std::string::npos);
     EXPECT_EQ(windows.shown[0].find("secret"), std::string::npos);
+    const std::string last_line = "\r\n  設定ファイル ： " + path("vlt.sysdat");
+    EXPECT_TRUE(windows.shown[0].ends_with(
+        settings_display_text(
+            load_settings(SettingsPaths::in_folder(folder.string()), "").value()) +
+        last_line));
 }
 
 TEST_F(RunFlow, ConfWithoutPopServerAsksAndReports) {

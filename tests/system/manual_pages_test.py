@@ -29,7 +29,7 @@ def renders_cleanly(page, accepted):
                     if not any(text in line for text in accepted)]
         check_equal(warnings, [], "warnings")
         text = done.stdout.decode(errors="replace")
-        for section in ("vellumtide", "--xcnf", "VELLUMTIDE_HOME", "XOAUTH2", "printf"):
+        for section in ("vellumtide", "--xcnf", "VELLUMTIDE_HOME", "XDG_STATE_HOME", "printf"):
             check(section in text, "%r missing from the page" % section)
     return case
 
