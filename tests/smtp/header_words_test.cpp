@@ -1,9 +1,9 @@
-#include "smtp/header_words.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "smtp/header_words.h"
 
 namespace vlt::smtp {
 namespace {

@@ -2,8 +2,6 @@
 // commands on the wire, the message text received, the result and the exact
 // report texts in order.
 
-#include "smtp/session.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 #include "common/log.h"
 #include "net/error_texts.h"
 #include "smtp/attachment.h"
+#include "smtp/session.h"
 #include "support/script_server.h"
 #include "support/session_reports.h"
 #include "support/test_pki.h"
