@@ -50,4 +50,20 @@ std::string unicode_to_jis(std::string_view utf8);
 // text's conversion.
 void append_jis(std::string& out, std::string_view utf8);
 
+// append_jis for a text that arrives in pieces, in bounded memory: the bytes
+// appended over all append() calls and finish() are those append_jis gives
+// for the whole text at once. A character split between two pieces is held
+// back until the next one; finish() ends the text (an open double-byte run is
+// closed) and makes the encoder ready for a new text.
+class JisStreamEncoder {
+  public:
+    void append(std::string_view utf8, std::string& out);
+    void finish(std::string& out);
+
+  private:
+    unsigned m_held_kana = 0;  // a half-width katakana waiting for its sound mark
+    bool m_two_byte = false;   // inside a double-byte run
+    std::string m_carry;       // the start of a character split off at a piece's end
+};
+
 }  // namespace vlt::encoding

@@ -23,6 +23,8 @@ constexpr std::string_view kCrLf = "\r\n";
 // Bytes read from the attachment per step; a multiple of 3 so that every
 // piece but the last encodes without a pending remainder.
 constexpr std::size_t kReadPiece = 48 * 1024;
+// Octets of the body converted per step.
+constexpr std::size_t kBodyPiece = 64 * 1024;
 
 Error attach_error(int err) {
     return Error(ErrorKind::Io,
@@ -65,6 +67,44 @@ Status stream_base64(const FileHandle& file, ByteSink& sink) {
     encoded.clear();
     encoder.finish(encoded);
     if (!encoded.empty()) VLT_TRY(sink.write(encoded));
+    return {};
+}
+
+// The body without spaces at both ends, then without NULs at both ends, then
+// again without spaces: what the text part carries.
+std::string_view trimmed_body(std::string_view body) {
+    for (const char c : {' ', '\0', ' '}) {
+        const std::size_t first = body.find_first_not_of(c);
+        if (first == std::string_view::npos) return {};
+        body = body.substr(first, body.find_last_not_of(c) + 1 - first);
+    }
+    return body;
+}
+
+// The text part after its header lines: CR LF, the trimmed body with its line
+// ends made CR LF and its half-width katakana widened, CR LF; all of it in
+// ISO-2022-JP. The body is converted a piece at a time into `pending`, which
+// goes to the sink whenever it has grown to a piece; what is left of it at the
+// end is the caller's to write.
+Status write_text_body(std::string_view body, std::string& pending, ByteSink& sink) {
+    body = trimmed_body(body);
+    encoding::JisStreamEncoder jis;
+    CrLfNormalizer line_ends;
+    std::string lines;
+    jis.append(kCrLf, pending);
+    while (!body.empty()) {
+        const std::string_view piece = body.substr(0, kBodyPiece);
+        body.remove_prefix(piece.size());
+        lines.clear();
+        line_ends.append(piece, lines);
+        jis.append(lines, pending);
+        if (pending.size() >= kBodyPiece) {
+            VLT_TRY(sink.write(pending));
+            pending.clear();
+        }
+    }
+    jis.append(kCrLf, pending);
+    jis.finish(pending);
     return {};
 }
 
@@ -176,10 +216,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     // The header block ends in ASCII, so the text part converts on its own
     // with the same bytes a conversion of the whole message would give.
     std::string text = composed.converted_header_block;
-    std::string body = "\r\n";
-    body += encoding::unicode_han2zen(trim(normalize_crlf(fields.body)));
-    body += kCrLf;
-    encoding::append_jis(text, body);
+    VLT_TRY(write_text_body(fields.body, text, sink));
     if (attachment != nullptr) {
         text += kCrLf;
         text += attachment->head;

@@ -1,3 +1,5 @@
+#include "smtp/compose.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,7 +10,6 @@
 #include "common/sink.h"
 #include "common/wire.h"
 #include "smtp/attachment.h"
-#include "smtp/compose.h"
 #include "smtp/test_support.h"
 
 namespace vlt::smtp {
@@ -271,7 +272,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BodyCase{"HalfWidthWidened", "ｶﾞｲﾄﾞ", "\r\n\x1b$B%,%$%I\x1b(B\r\n"},
                       BodyCase{"MissingCharacter", "a\U0001F600b", "\r\na?b\r\n"},
                       BodyCase{"Empty", "", "\r\n\r\n"},
-                      BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"}),
+                      BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"},
+                      BodyCase{"NulsThenBlanksTrimmed", std::string(" \0 a\0b \0 ", 9),
+                               std::string("\r\na\0b\r\n", 7)},
+                      BodyCase{"OnlyNulsAndBlanks", std::string(" \0 ", 3), "\r\n\r\n"},
+                      // The body is converted in pieces of 64 KiB: a CR LF and a
+                      // character cut by the piece boundary stay whole.
+                      BodyCase{"AcrossPieces",
+                               std::string(65535, 'a') + "\r\n" + std::string(65533, 'b') + "漢字",
+                               "\r\n" + std::string(65535, 'a') + "\r\n" + std::string(65533, 'b') +
+                                   "\x1b$B4A;z\x1b(B\r\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct InjectionCase {
