@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "app/platform.h"
 #include "common/error_text.h"
 #include "common/files.h"
 #include "common/text.h"
@@ -87,10 +88,21 @@ bool is_complete(const ServerSettings& s, RunMode mode) {
     return complete && (mode != RunMode::Conf || !s.pop_server.empty());
 }
 
+// The password item "-" stands for a password from outside the command line,
+// where every user of the machine could read it. A failure to read it is
+// reported, and the password stays empty.
+std::string password_from_outside(RunContext& ctx) {
+    auto read = ctx.env.read_password ? ctx.env.read_password() : app::password_from_outside();
+    if (read.ok()) return std::move(read).value();
+    ctx.report.report(read.error());
+    return {};
+}
+
 // The settings of the command line, completed in the settings window when
 // something is missing.
 Result<ServerSettings> settings_to_store(RunContext& ctx) {
     ServerValues values = ctx.line.server;
+    if (values.password == "-") values.password = password_from_outside(ctx);
     ServerSettings s = settings_of(values, ctx.line);
     if (is_complete(s, ctx.line.mode)) return s;
     if (ctx.env.windows->edit_settings(values) == ui::FormOutcome::Stored) {

@@ -104,6 +104,10 @@ class RunFixture : public ::testing::Test {
             return std::string("TestOS 1.0");
         };
         env.limits = limits;
+        env.read_password = [this] {
+            ++password_reads;
+            return password_answer;
+        };
         RunContext ctx(std::move(env));
         const int status = run(ctx);
         reports = ctx.report.reported();
@@ -140,6 +144,9 @@ class RunFixture : public ::testing::Test {
     std::function<void()> on_print;
     // Called when a sending run asks for the system's name, just before it connects.
     std::function<void()> on_os_name;
+    // What a password item "-" reads from outside the command line.
+    Result<std::string> password_answer = std::string();
+    int password_reads = 0;
     net::SessionLimits limits = short_limits();
     std::vector<std::string> reports;
     std::string printed;

@@ -136,6 +136,54 @@ TEST_F(RunFlow, ConfWithoutPopServerAsksAndReports) {
     EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
 }
 
+// A password item of exactly "-" is read from outside the command line
+// before the completeness check; an empty or unreadable one leaves the
+// settings incomplete.
+TEST_F(RunFlow, PasswordFromOutsideTheCommandLine) {
+    const std::string missing = "パラメータが不足しています。";
+    struct Case {
+        const char* name;
+        const char* password_item;
+        Result<std::string> answer;
+        int reads;
+        const char* stored;  // nullptr: nothing stored
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"read", "-", std::string("s3cret パス"), 1, "s3cret パス", {}},
+        {"quoted dash", "\"-\"", std::string("q"), 1, "q", {}},
+        {"not exactly a dash", "--", std::string("unused"), 0, "--", {}},
+        {"empty line or end of input", "-", std::string(), 1, nullptr, {missing}},
+        {"no terminal to ask on",
+         "-",
+         Error(ErrorKind::Input, "no terminal"),
+         1,
+         nullptr,
+         {"no terminal", missing}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "vlt.sysdat");
+        password_answer = c.answer;
+        password_reads = 0;
+        windows.settings_windows = 0;
+        const std::string arguments =
+            std::string("--conf, smtp.example.com, 25, me@example.com, pop.example.com, , user, ") +
+            c.password_item;
+        EXPECT_EQ(run_with(arguments), c.stored ? 0 : 1) << c.name;
+        EXPECT_EQ(password_reads, c.reads) << c.name;
+        EXPECT_EQ(reports, c.reports) << c.name;
+        // An incomplete password opens the settings window, as any missing value does.
+        EXPECT_EQ(windows.settings_windows, c.stored ? 0 : 1) << c.name;
+        auto stored = load_settings(SettingsPaths::in_folder(folder.string()), "");
+        if (c.stored) {
+            ASSERT_TRUE(stored.ok()) << c.name;
+            EXPECT_EQ(stored->password, c.stored) << c.name;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat")) << c.name;
+        }
+    }
+}
+
 TEST_F(RunFlow, XcnfWithoutPopServerStoresAtOnce) {
     EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p"), 0);
     EXPECT_EQ(windows.settings_windows, 0);
