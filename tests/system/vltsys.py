@@ -212,6 +212,7 @@ class SinkServer:
         self.connected = threading.Event()
         self.message_octets = []
         self.recipients = 0
+        self.credentials = []  # the lines sent after AUTH PLAIN
         self.stopping = threading.Event()
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
@@ -233,12 +234,20 @@ class SinkServer:
                     conn.settimeout(self.lifetime)
                     self.connected.set()
                     if self.silent:
-                        with contextlib.suppress(OSError):
-                            while conn.recv(65536):
-                                pass
+                        self._listen_only(conn)
                         continue
                     with contextlib.suppress(OSError):
                         self._converse(conn)
+
+    def _listen_only(self, conn):
+        """Reads what the client sends until it closes or stop() is called."""
+        conn.settimeout(0.2)
+        while not self.stopping.is_set():
+            try:
+                if not conn.recv(65536):
+                    return
+            except socket.timeout:
+                continue
 
     def _converse(self, conn):
         conn.sendall(b"220 sink ready\r\n")
@@ -254,6 +263,8 @@ class SinkServer:
                 verb = line[:4].upper()
                 if verb == b"RCPT":
                     self.recipients += 1
+                if credentials:
+                    self.credentials.append(line)
                 reply = b"235 ok\r\n" if credentials else self.REPLIES.get(verb, b"250 ok\r\n")
                 credentials = verb == b"AUTH"
                 conn.sendall(reply)
