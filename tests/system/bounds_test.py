@@ -20,11 +20,12 @@ NO_MEMORY = "エラー番号 :7 -- PrjVellumtide でエラーが発生しまし�
 BAD_ADDRESS = "メールアドレスに使用できない文字が含まれています: "
 
 
-def write_body(path, encoding, mib=BODY_MIB):
+def write_body(path, encoding, mib=BODY_MIB, extra=""):
     """A body of `mib` MiB of Japanese lines with bare LF line ends and
-    half-width katakana, written a line block at a time (a child process
-    counts the memory this one holds when it starts)."""
-    line = "夜間バッチの処理結果です。ｶﾀｶﾅも入ります。 ASCII text.\n".encode(encoding)
+    half-width katakana (and `extra` on each line: a character ISO-2022-JP
+    lacks makes the message UTF-8), written a line block at a time (a child
+    process counts the memory this one holds when it starts)."""
+    line = ("夜間バッチの処理結果です。ｶﾀｶﾅも入ります。 ASCII text.%s\n" % extra).encode(encoding)
     block = line * (MIB // len(line))
     with open(path, "wb") as f:
         for _ in range(mib * MIB // len(block)):
@@ -43,12 +44,12 @@ def run_env(home):
     return env
 
 
-def body_memory(encoding):
+def body_memory(encoding, extra=""):
     """A sending run with a 60 MiB body peaks below three times the body
     and 16 MiB."""
     def case(root):
         body = os.path.join(root, "body.txt")
-        write_body(body, encoding)
+        write_body(body, encoding, extra=extra)
         with vltsys.SinkServer() as server:
             home = sending_home(root, server)
             status, peak_kib = vltsys.run_measured(
@@ -123,6 +124,7 @@ if __name__ == "__main__":
     sys.exit(vltsys.run_cases([
         ("body_memory_utf8", body_memory("utf-8")),
         ("body_memory_cp932", body_memory("cp932")),
+        ("body_memory_utf8_message", body_memory("utf-8", "\U0001F600")),
         ("recipients_from_a_file", recipients_from_a_file),
         ("recipients_on_the_command_line", recipients_on_the_command_line),
         ("body_over_the_address_space", body_over_the_address_space),
