@@ -45,6 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::check(ends_in_ascii(segment), "append_jis closes its last run");
     }
 
+    // The body's stream encoder, fed the text cut at a point the input
+    // chooses, gives the octets of the whole-text conversion.
+    const std::size_t cut = size == 0 ? 0 : data[0] % (text.size() + 1);
+    encoding::JisStreamEncoder stream;
+    std::string streamed;
+    stream.append(std::string_view(text).substr(0, cut), streamed);
+    stream.append(std::string_view(text).substr(cut), streamed);
+    stream.finish(streamed);
+    fuzz::check(streamed == segment, "the stream encoder matches append_jis");
+
+    (void)encoding::fits_iso2022jp(text);
+    (void)smtp::encode_header_text(text, smtp::MailCharset::Utf8);
+
     const std::string header = smtp::encode_header_text(text);
     (void)smtp::encode_header_words(text);
     (void)smtp::fold_header_text(text);
