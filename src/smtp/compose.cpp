@@ -209,22 +209,19 @@ std::string make_mailer_text(std::string_view os_name) {
     return text;
 }
 
-Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOptions& options,
-                                     const AttachmentPart* attachment,
-                                     const ComposeContext& context, ByteSink& sink) {
-    const MailCharset charset = message_charset(fields, options, attachment);
+namespace {
+
+// From (the sender alone, or the From name in words before it), To, Cc,
+// Reply-To and Errors-To. Texts from outside never bring their own line breaks
+// into a header.
+Status add_address_lines(std::string& head, const MessageFields& fields,
+                         const HeaderOptions& options, MailCharset charset) {
     const bool utf8 = charset == MailCharset::Utf8;
-    // Texts from outside never bring their own line breaks into a header.
     const std::string from = header_safe(fields.from);
     const std::string from_name = trim(header_safe(options.from_name));
     const std::string to_alias = trim(header_safe(options.to_alias));
     const std::string cc_alias = trim(header_safe(options.cc_alias));
     const std::string cc = header_safe(fields.cc);
-    const std::string boundary = header_safe(context.boundary);
-
-    std::string head;
-    head.reserve(1024);
-    add_line(head, "Date: ", make_date_text(context.now));
 
     if (from_name.empty()) {
         const auto at = from.find('@');
@@ -256,25 +253,46 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
         add_line(head, "Reply-To: ", header_safe(options.reply_to));
     }
     if (!fields.errors_to.empty()) add_line(head, "Errors-To: ", header_safe(fields.errors_to));
+    return {};
+}
 
-    const std::string subject = trim(header_safe(fields.subject));
-    add_line(head, "Subject: ", subject.empty() ? std::string() : header_text(subject, charset));
+// Mime-Version, X-Mailer, the multipart envelope when there is an attachment,
+// and the text part's own header lines.
+void add_content_lines(std::string& head, const ComposeContext& context,
+                       const std::string& boundary, bool multipart, MailCharset charset) {
     add_line(head, "Mime-Version: ", "1.0");
     add_line(head, "X-Mailer: ", header_safe(context.mailer_text));
-    if (attachment != nullptr) {
+    if (multipart) {
         head += "Content-Type: multipart/mixed;\r\n";
         head += "\tboundary=\"" + boundary + "\"\r\n";
         head += kCrLf;
         head += "--" + boundary + "\r\n";
     }
     head += "Content-Type: text/plain;\r\n";
-    if (utf8) {
+    if (charset == MailCharset::Utf8) {
         head += "\tcharset=\"UTF-8\"\r\n";
         head += "Content-Transfer-Encoding: base64\r\n";
     } else {
         head += "\tcharset=\"iso-2022-jp\"\r\n";
         head += "Content-Transfer-Encoding: 7bit\r\n";
     }
+}
+
+}  // namespace
+
+Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOptions& options,
+                                     const AttachmentPart* attachment,
+                                     const ComposeContext& context, ByteSink& sink) {
+    const MailCharset charset = message_charset(fields, options, attachment);
+    const std::string boundary = header_safe(context.boundary);
+
+    std::string head;
+    head.reserve(1024);
+    add_line(head, "Date: ", make_date_text(context.now));
+    VLT_TRY(add_address_lines(head, fields, options, charset));
+    const std::string subject = trim(header_safe(fields.subject));
+    add_line(head, "Subject: ", subject.empty() ? std::string() : header_text(subject, charset));
+    add_content_lines(head, context, boundary, attachment != nullptr, charset);
 
     // The attachment is opened before anything is written, so a file that has
     // gone since it was prepared fails the message before its first octet.
@@ -291,7 +309,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     // The header block ends in ASCII, so the text part converts on its own
     // with the same bytes a conversion of the whole message would give.
     std::string text = composed.converted_header_block;
-    if (utf8) {
+    if (charset == MailCharset::Utf8) {
         VLT_TRY(write_utf8_body(fields.body, text, sink));
     } else {
         VLT_TRY(write_text_body(fields.body, text, sink));
