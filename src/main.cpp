@@ -1,10 +1,9 @@
 // Vellumtide: sends one Japanese mail message per run through an SMTP server.
-#include <csignal>
-#include <cstdio>
 #include <exception>
 
 #include "app/platform.h"
 #include "app/run.h"
+#include "common/console.h"
 #include "sysinfo/os_name.h"
 #include "ui/windows.h"
 
@@ -37,7 +36,8 @@ int report_escaped(int argc, char** argv, const std::exception_ptr& escaped) {
         const vlt::ErrorReport report(log);
         report.report(vlt::app::escaped_exception_report(escaped));
     } catch (...) {
-        std::fputs("vellumtide: the run ended with an error that could not be logged\n", stderr);
+        vlt::write_standard_error(
+            "vellumtide: the run ended with an error that could not be logged\n");
     }
     return 1;
 }
@@ -45,9 +45,7 @@ int report_escaped(int argc, char** argv, const std::exception_ptr& escaped) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A write to a connection the server has closed must come back as an
-    // error value, not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    vlt::app::prepare_process();
     try {
         return run_process(argc, argv);
     } catch (...) {
