@@ -7,6 +7,8 @@
 #include "app/platform_system.h"
 #include "common/error_text.h"
 #include "common/win32.h"
+#include "encoding/utf8.h"
+#include "ui/windows.h"
 
 namespace vlt::app {
 
@@ -163,5 +165,25 @@ Status make_private_folder(const std::string& folder) {
     const RuntimeError e = runtime_error_from_win32(err);
     return Error::on_file(static_cast<int>(e), error_text_full(e), folder);
 }
+
+Result<std::string> password_from_outside() {
+    const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in != nullptr && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode)) {
+        return ui::ask_terminal_password();
+    }
+    // A byte at a time, as on POSIX systems: the rest of the input stays unread.
+    std::string line;
+    char c = 0;
+    DWORD n = 0;
+    while (in != nullptr && in != INVALID_HANDLE_VALUE && ::ReadFile(in, &c, 1, &n, nullptr) &&
+           n == 1 && c != '\n') {
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return encoding::decode_external(line);
+}
+
+void protect_process_memory() {}
 
 }  // namespace vlt::app

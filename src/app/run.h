@@ -38,6 +38,9 @@ struct RunEnvironment {
     net::SessionLimits limits;
     std::chrono::milliseconds param_countdown{180000};
     std::function<void(std::string_view)> print;  // standard output; empty uses stdout
+    // The password of a settings run whose password item is "-"; empty reads
+    // it from outside the command line (password_from_outside).
+    std::function<Result<std::string>()> read_password;
 };
 
 // Everything one run reads and writes.

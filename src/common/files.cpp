@@ -58,7 +58,7 @@ Result<std::optional<std::string>> read_file_bytes(const std::string& path) {
 Result<std::optional<std::string>> read_text_file(const std::string& path) {
     VLT_TRY_ASSIGN(bytes, read_file_bytes(path));
     if (!bytes) return bytes;
-    return std::optional<std::string>(encoding::decode_external(*bytes));
+    return std::optional<std::string>(encoding::decode_external_owned(std::move(*bytes)));
 }
 
 Result<std::optional<std::string>> read_own_file(const std::string& path, std::uint64_t max_bytes) {

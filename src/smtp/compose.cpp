@@ -22,6 +22,8 @@ constexpr std::string_view kCrLf = "\r\n";
 // Bytes read from the attachment per step; a multiple of 3 so that every
 // piece but the last encodes without a pending remainder.
 constexpr std::size_t kReadPiece = 48 * 1024;
+// Octets of the body converted per step.
+constexpr std::size_t kBodyPiece = 64 * 1024;
 
 // The file failure's run-time error in the AttachFileERR: report.
 Error attach_error(const Error& failure) {
@@ -70,43 +72,98 @@ std::string header_text(std::string_view text, MailCharset charset) {
     return trim(encode_header_text(encoding::unicode_han2zen(text)));
 }
 
-// The ISO-2022-JP text part after its header lines: the empty line, the body
-// and its final line end, appended to `pending` for the caller to write.
-void append_jis_body(std::string_view body, std::string& pending) {
-    std::string text = "\r\n";
-    text += encoding::unicode_han2zen(trim(normalize_crlf(body)));
-    text += kCrLf;
-    encoding::append_jis(pending, text);
+// The body without spaces at both ends, then without NULs at both ends, then
+// again without spaces: what the text part carries.
+std::string_view trimmed_body(std::string_view body) {
+    for (const char c : {' ', '\0', ' '}) {
+        const std::size_t first = body.find_first_not_of(c);
+        if (first == std::string_view::npos) return {};
+        body = body.substr(first, body.find_last_not_of(c) + 1 - first);
+    }
+    return body;
+}
+
+// The text part after its header lines: CR LF, the trimmed body with its line
+// ends made CR LF and its half-width katakana widened, CR LF; all of it in
+// ISO-2022-JP. The body is converted a piece at a time into `pending`, which
+// goes to the sink whenever it has grown to a piece; what is left of it at the
+// end is the caller's to write.
+Status write_text_body(std::string_view body, std::string& pending, ByteSink& sink) {
+    body = trimmed_body(body);
+    encoding::JisStreamEncoder jis;
+    CrLfNormalizer line_ends;
+    std::string lines;
+    jis.append(kCrLf, pending);
+    while (!body.empty()) {
+        const std::string_view piece = body.substr(0, kBodyPiece);
+        body.remove_prefix(piece.size());
+        lines.clear();
+        line_ends.append(piece, lines);
+        jis.append(lines, pending);
+        if (pending.size() >= kBodyPiece) {
+            VLT_TRY(sink.write(pending));
+            pending.clear();
+        }
+    }
+    jis.append(kCrLf, pending);
+    jis.finish(pending);
+    return {};
+}
+
+// Where a piece of the body may end at or before `limit`: before an ASCII byte
+// when there is one near the end, otherwise before the start of a character
+// that is not a sound mark, so that neither a character nor a half-width
+// katakana and its sound mark are split between two pieces.
+std::size_t piece_end(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t at = limit; at > limit / 2; --at) {
+        if (byte(at) < 0x80) return at;
+    }
+    for (std::size_t at = limit; at > 0; --at) {
+        const bool starts = (byte(at) & 0xC0) != 0x80;
+        const bool sound_mark = at + 2 < text.size() && byte(at) == 0xEF && byte(at + 1) == 0xBE &&
+                                (byte(at + 2) == 0x9E || byte(at + 2) == 0x9F);
+        if (starts && !sound_mark) return at;
+    }
+    return text.size();
 }
 
 // The UTF-8 text part after its header lines: `pending` and the empty line
-// are written first, then the body and its final line end in base64 lines,
-// encoded piece by piece, and the line end after the last base64 line.
-// `pending` is left empty.
+// are written first, then the trimmed body with its line ends made CR LF, its
+// half-width katakana widened and a final line end, in base64 lines encoded a
+// piece at a time, and the line end after the last base64 line. `pending` is
+// left empty.
 Status write_utf8_body(std::string_view body, std::string& pending, ByteSink& sink) {
     pending += kCrLf;
     VLT_TRY(sink.write(pending));
     pending.clear();
 
-    std::string text = encoding::widen_kana(trim(normalize_crlf(body)));
-    text += kCrLf;
-    std::string encoded;
-    encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
+    body = trimmed_body(body);
+    CrLfNormalizer line_ends;
     encoding::Base64StreamEncoder encoder;
+    std::string lines;
+    std::string widened;
+    std::string encoded;
     bool line_ended = false;
-    const auto put = [&]() -> Status {
+    const auto put = [&](std::string_view text, bool last) -> Status {
+        encoded.clear();
+        encoder.update(text, encoded);
+        if (last) encoder.finish(encoded);
         if (encoded.empty()) return {};
         line_ended = encoded.ends_with(kCrLf);
         return sink.write(encoded);
     };
-    for (std::size_t at = 0; at < text.size(); at += kReadPiece) {
-        encoded.clear();
-        encoder.update(std::string_view(text).substr(at, kReadPiece), encoded);
-        VLT_TRY(put());
+    while (!body.empty()) {
+        const std::string_view piece = body.substr(0, piece_end(body, kBodyPiece));
+        body.remove_prefix(piece.size());
+        lines.clear();
+        line_ends.append(piece, lines);
+        widened.clear();
+        encoding::append_widened_kana(lines, widened);
+        VLT_TRY(put(widened, false));
     }
-    encoded.clear();
-    encoder.finish(encoded);
-    VLT_TRY(put());
+    VLT_TRY(put(kCrLf, true));
     return line_ended ? Status{} : sink.write(kCrLf);
 }
 
@@ -237,7 +294,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     if (utf8) {
         VLT_TRY(write_utf8_body(fields.body, text, sink));
     } else {
-        append_jis_body(fields.body, text);
+        VLT_TRY(write_text_body(fields.body, text, sink));
     }
     if (attachment != nullptr) {
         text += kCrLf;

@@ -372,6 +372,18 @@ INSTANTIATE_TEST_SUITE_P(
                  utf8_body(std::string(108, 'x') + "\U0001F600\r\n")},
         BodyCase{"Utf8AcrossPieces", repeat("あ", 20000) + "\U0001F600",
                  utf8_body(repeat("あ", 20000) + "\U0001F600\r\n")},
+        BodyCase{"NulsThenBlanksTrimmed", std::string(" \0 a\0b \0 ", 9),
+                 std::string("\r\na\0b\r\n", 7)},
+        BodyCase{"OnlyNulsAndBlanks", std::string(" \0 ", 3), "\r\n\r\n"},
+        // The body is converted in pieces of 64 KiB: a CR LF and a character
+        // cut by the piece boundary stay whole, and so does a half-width
+        // katakana with its sound mark in a UTF-8 body without ASCII.
+        BodyCase{"AcrossPieces",
+                 std::string(65535, 'a') + "\r\n" + std::string(65533, 'b') + "漢字",
+                 "\r\n" + std::string(65535, 'a') + "\r\n" + std::string(65533, 'b') +
+                     "\x1b$B4A;z\x1b(B\r\n"},
+        BodyCase{"Utf8SoundMarksAcrossPieces", repeat("ｶﾞ", 20000) + "\U0001F600",
+                 utf8_body(repeat("ガ", 20000) + "\U0001F600\r\n")},
         BodyCase{"Empty", "", "\r\n\r\n"},
         BodyCase{"LoneDotNotGuarded", "a\r\n.\r\nb", "\r\na\r\n.\r\nb\r\n"}),
     [](const auto& row) { return std::string(row.param.name); });
