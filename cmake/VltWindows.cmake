@@ -3,17 +3,15 @@
 # subsystem loops while not every subsystem runs on Windows yet.
 
 # Subsystems that build and pass their tests on Windows, leaves first.
-set(VLT_WIN32_SUBSYSTEMS encoding common sysinfo net smtp pop3)
-
-# Subsystems left out of the Windows build for now, and why:
-#   ui       terminal prompts use termios; the windows use FLTK
-#   app      the program folder, settings file and environment are POSIX
-# The executable needs app, so it is not built yet either.
-set(VLT_WIN32_NOT_PORTED ui app)
+# ui has the none way only there (the graphical windows module is not built).
+set(VLT_WIN32_SUBSYSTEMS encoding common sysinfo net smtp pop3 ui app)
 
 foreach(sub IN LISTS VLT_WIN32_SUBSYSTEMS)
   add_subdirectory(src/${sub})
 endforeach()
+
+add_executable(vellumtide src/main.cpp)
+target_link_libraries(vellumtide PRIVATE vlt_app)
 
 if(VLT_TESTS)
   enable_testing()

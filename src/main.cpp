@@ -1,10 +1,9 @@
 // Vellumtide: sends one Japanese mail message per run through an SMTP server.
-#include <csignal>
-#include <cstdio>
 #include <exception>
 
 #include "app/platform.h"
 #include "app/run.h"
+#include "common/console.h"
 #include "sysinfo/os_name.h"
 #include "ui/windows.h"
 
@@ -37,7 +36,8 @@ int report_escaped(int argc, char** argv, const std::exception_ptr& escaped) {
         const vlt::ErrorReport report(log);
         report.report(vlt::app::escaped_exception_report(escaped));
     } catch (...) {
-        std::fputs("vellumtide: the run ended with an error that could not be logged\n", stderr);
+        vlt::write_standard_error(
+            "vellumtide: the run ended with an error that could not be logged\n");
     }
     return 1;
 }
@@ -48,9 +48,7 @@ int main(int argc, char** argv) {
     // Passwords pass through this process: none may reach a core file or
     // another process of the user.
     vlt::app::protect_process_memory();
-    // A write to a connection the server has closed must come back as an
-    // error value, not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
+    vlt::app::prepare_process();
     try {
         return run_process(argc, argv);
     } catch (...) {

@@ -2,18 +2,35 @@
 // What the run needs from the process: the argument text, the environment,
 // the folders of the settings and the logs, the executable's name, a password
 // from outside the command line; and the protection of the process's memory.
+// The shared rules live in platform.cpp; platform_posix.cpp and
+// platform_win32.cpp ask the system.
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 
 namespace vlt::app {
 
-// The arguments after the program name joined with single blanks, each
-// checked as outside text (UTF-8 when valid, otherwise code page 932).
+// Sets the process up before the run. POSIX: a write to a connection the
+// server has closed comes back as an error value instead of ending the
+// process (SIGPIPE ignored). Windows: nothing to set up.
+void prepare_process();
+
+// The argument text. POSIX: the arguments after the program name joined with
+// single blanks, each checked as outside text (UTF-8 when valid, otherwise
+// code page 932). Windows: the command line as the system gives it
+// (GetCommandLineW), without the program name (command_line_arguments), in
+// UTF-8; `argc` and `argv` are not used there.
 std::string argument_text(int argc, char** argv);
+
+// What follows the program name on a Windows command line: the name, quoted
+// or not, and the blanks (spaces and tabs) after it are removed, the rest is
+// kept exactly, quotes included. A quoted name runs to the next double quote
+// (or to the end); an unquoted one to the first blank.
+std::string command_line_arguments(std::string_view command_line);
 
 // The environment value as program text, or nullopt when unset.
 std::optional<std::string> environment_value(const char* name);
@@ -32,39 +49,51 @@ struct RunFolders {
 };
 
 // What the folder rule looks at. Unset variables are nullopt; the paths are
-// as the system gives them (not decoded).
+// as the system gives them (not decoded on POSIX, UTF-8 on Windows).
 struct FolderFacts {
     std::optional<std::string> vellumtide_home;  // VELLUMTIDE_HOME, made absolute
+    std::string exe_folder;                      // the executable's folder, absolute
+    std::function<bool(const std::string& path)> file_exists;
+    // POSIX only.
     std::optional<std::string> xdg_config_home;
     std::optional<std::string> xdg_state_home;
     std::optional<std::string> home;  // HOME
     std::string account_home;         // the home folder of the user's password entry
-    std::string exe_folder;           // the executable's folder, absolute
-    std::function<bool(const std::string& path)> file_exists;
+    // Windows only.
+    std::optional<std::string> local_app_data;  // LOCALAPPDATA
+    // Whether a file can be created in the folder (a probe file, removed again).
+    std::function<bool(const std::string& folder)> can_create_file;
 };
 
 // The folder rule, in this order:
 // 1. VELLUMTIDE_HOME when set and not empty: settings and logs there.
-// 2. The executable's folder, when it holds vlt.sysdat or an older settings
-//    file, or when the executable is not installed (its folder is not under
-//    /usr, /opt, /bin or /sbin): settings and logs there.
-// 3. Otherwise the settings in ${XDG_CONFIG_HOME:-~/.config}/vellumtide and
+// 2. The executable's folder, when it holds vlt.sysdat, VLTSYS.DAT or
+//    TERNLOAD.DAT: settings and logs there.
+// POSIX, then:
+// 3. The executable's folder when the executable is not installed (its folder
+//    is not under /usr, /opt, /bin or /sbin).
+// 4. Otherwise the settings in ${XDG_CONFIG_HOME:-~/.config}/vellumtide and
 //    the logs in ${XDG_STATE_HOME:-~/.local/state}/vellumtide, made when
 //    missing. An XDG variable holding a relative path is ignored; without
 //    HOME the password entry's home is used. With no home at all, the
 //    executable's folder stands in for the base.
-// Folders come without a trailing slash.
+// Windows, then:
+// 3. The executable's folder when a file can be created in it.
+// 4. Otherwise %LOCALAPPDATA%\Vellumtide for both, made when missing (the
+//    executable's folder when LOCALAPPDATA is unset or empty).
+// Folders come without a trailing separator.
 RunFolders choose_run_folders(const FolderFacts& facts);
 
 // The facts of this process (the executable from /proc/self/exe, falling
-// back to argv[0]) and the folders they give.
+// back to argv[0]; on Windows from GetModuleFileNameW) and the folders they
+// give.
 FolderFacts process_folder_facts(const char* argv0);
 RunFolders run_folders(const char* argv0);
 
-// Makes `folder` when it is missing: its parents with the default mode, the
-// folder itself with mode 0700. A folder that is already there is left as it
-// is. Fails like a settings file that cannot be written: the run-time error
-// of the errno, with the path.
+// Makes `folder` when it is missing, with its parents. POSIX: the parents
+// with the default mode, the folder itself with mode 0700. A folder that is
+// already there is left as it is. Fails like a settings file that cannot be
+// written: the run-time error of the system's error code, with the path.
 Status make_private_folder(const std::string& folder);
 
 // The executable's file name without folder and extension.
@@ -72,12 +101,14 @@ std::string executable_name(const char* argv0);
 
 // A password that is not on the command line: one line of standard input
 // without its CR LF or LF when standard input is not a terminal, otherwise
-// asked for on the terminal without echo (ui::ask_terminal_password). End of
-// input gives an empty password.
+// asked for on the terminal without echo (ui::ask_terminal_password; on
+// Windows a console input is such a terminal). End of input gives an empty
+// password.
 Result<std::string> password_from_outside();
 
 // Makes the process non-dumpable, so that the secrets it holds reach no core
-// file and no other process of the user can attach to it or read its memory.
+// file and no other process of the user can attach to it or read its memory
+// (POSIX; Windows writes no core files and has nothing to set here).
 void protect_process_memory();
 
 }  // namespace vlt::app

@@ -1,10 +1,10 @@
 #include "app/run.h"
 
-#include <cstdio>
 #include <new>
 #include <thread>
 
 #include "app/platform.h"
+#include "common/console.h"
 #include "common/error_text.h"
 #include "common/files.h"
 #include "common/text.h"
@@ -301,7 +301,7 @@ void print(const RunContext& ctx, const std::string& text) {
     if (ctx.env.print) {
         ctx.env.print(text);
     } else {
-        std::fputs(text.c_str(), stdout);
+        write_standard_output(text);
     }
 }
 
@@ -315,7 +315,7 @@ void make_log_folder(const RunContext& ctx) {
     const auto why = static_cast<RuntimeError>(made.error().run_time_error);
     const std::string line = "vellumtide: log folder not made: " + made.error().path + ": " +
                              error_text_inline(why) + "\n";
-    std::fputs(line.c_str(), stderr);
+    write_standard_error(line);
 }
 
 int exit_status(const RunContext& ctx, const Status& done) {

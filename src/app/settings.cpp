@@ -1,8 +1,5 @@
 #include "app/settings.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <filesystem>
 #include <random>
@@ -121,10 +118,7 @@ std::string older_text(const SettingsPaths& paths) {
 }
 
 void remove_older_files(const SettingsPaths& paths) {
-    for (const std::string* older : {&paths.oldest, &paths.previous}) {
-        struct stat st {};
-        if (::lstat(older->c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(older->c_str());
-    }
+    for (const std::string* older : {&paths.oldest, &paths.previous}) remove_own_file(*older);
 }
 
 // Older installations kept the settings under other names: their text is
@@ -146,8 +140,10 @@ Result<std::string> migrate_older_files(const SettingsPaths& paths, const Replac
 }  // namespace
 
 SettingsPaths SettingsPaths::in_folder(const std::string& folder) {
+    // The system's own separator, so that --info shows a path of one kind.
+    constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
     std::string base = folder;
-    if (!base.empty() && base.back() != '/') base += '/';
+    if (!base.empty() && base.back() != '/' && base.back() != kSeparator) base += kSeparator;
     return {base + "vlt.sysdat", base + "TERNLOAD.DAT", base + "VLTSYS.DAT"};
 }
 

@@ -36,6 +36,11 @@ std::uint64_t regular_file_length(const std::string& path);
 // longer than `max_bytes` with 6 (not read).
 Result<std::optional<std::string>> read_own_file(const std::string& path, std::uint64_t max_bytes);
 
+// Removes an ordinary file of the program's own. Anything else at the path (a
+// link, on Windows any reparse point, a folder) and a file that cannot be
+// removed are left as they are.
+void remove_own_file(const std::string& path);
+
 // The steps of replace_file, in order.
 enum class ReplaceStep {
     CreateTemp,  // path + ".tmp" + process id, created exclusively

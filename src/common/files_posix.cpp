@@ -279,6 +279,11 @@ Status Replacement::put_in_place() const {
 
 }  // namespace
 
+void remove_own_file(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+}
+
 Status replace_file(const std::string& path, std::string_view bytes,
                     const ReplaceOptions& options) {
     const Replacement replacement(path, options);

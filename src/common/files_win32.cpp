@@ -314,6 +314,14 @@ Status Replacement::put_in_place() const {
 
 }  // namespace
 
+void remove_own_file(const std::string& path) {
+    const std::wstring wide = to_utf16(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return;
+    ::DeleteFileW(wide.c_str());
+}
+
 Status replace_file(const std::string& path, std::string_view bytes,
                     const ReplaceOptions& options) {
     const Replacement replacement(path, options);

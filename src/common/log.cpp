@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/console.h"
 #include "common/local_time.h"
 #include "common/log_file.h"
 
@@ -59,7 +60,7 @@ void write_log_or_warn(const LogWriter& log, std::string_view prefix, std::strin
     std::string line = "vellumtide: log not written: ";
     for (const auto& why : written.error().reports) line += why;
     line += "\n";
-    std::fputs(line.c_str(), stderr);
+    write_standard_error(line);
 }
 
 Status LogWriter::append_line(std::string_view prefix, std::string_view line) const {

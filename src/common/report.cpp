@@ -1,6 +1,6 @@
 #include "common/report.h"
 
-#include <cstdio>
+#include "common/console.h"
 
 namespace vlt {
 
@@ -15,7 +15,7 @@ void ErrorReport::report(std::string_view text) const {
         for (const auto& why : written.error().reports) {
             line += "vellumtide: error log not written: " + why + "\n";
         }
-        std::fputs(line.c_str(), stderr);
+        write_standard_error(line);
     }
 }
 

@@ -27,10 +27,16 @@ std::string to_crlf(std::string_view text);
 std::optional<std::chrono::milliseconds> parse_countdown_override(const char* value);
 
 std::unique_ptr<Windows> make_no_windows();
-// Prompts read from `in_fd` and written to `out_fd`; echo is switched off for
-// the password only when `in_fd` is a terminal.
-std::unique_ptr<Windows> make_tty_windows(int in_fd, int out_fd,
-                                          std::optional<std::chrono::milliseconds> countdown);
+
+// The system's own part (terminal_posix.cpp, terminal_win32.cpp).
+// Whether the choice of the windows takes standard input for a terminal.
+// POSIX: isatty. Windows: never, so that the terminal prompts are used only
+// when VELLUMTIDE_UI asks for them.
+bool stdin_is_terminal();
+// The terminal prompts on standard input and output. Windows: this build has
+// none; standard error says so and the windows are those of the none way.
+std::unique_ptr<Windows> make_standard_tty_windows(
+    std::optional<std::chrono::milliseconds> countdown);
 
 // True when the graphical windows module loads and the X display opens.
 bool gui_available();

@@ -1,5 +1,4 @@
-#include <cstdio>
-
+#include "common/console.h"
 #include "ui/internal.h"
 
 namespace vlt::ui {
@@ -12,9 +11,7 @@ namespace {
 class NoWindows final : public Windows {
   public:
     void show_message(std::string_view text, bool /*wide*/) override {
-        const std::string out = printable_message(text);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fflush(stdout);
+        write_standard_output(printable_message(text));
     }
     FormOutcome edit_params(ParamFields&, const ParamWindowOptions&) override {
         return FormOutcome::Closed;

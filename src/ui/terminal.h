@@ -1,12 +1,14 @@
 #pragma once
 // Line input and plain output on a terminal (or any descriptor), shared by the
-// terminal prompts of the windows and the password prompt. Not for use
+// terminal prompts of the windows and the password prompt (POSIX). Not for use
 // outside src/ui and its tests.
 
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "ui/windows.h"
 
 namespace vlt::ui {
 
@@ -54,5 +56,10 @@ class Terminal {
     std::string m_buffer;
     bool m_end = false;
 };
+
+// Prompts read from `in_fd` and written to `out_fd`; echo is switched off for
+// the password only when `in_fd` is a terminal.
+std::unique_ptr<Windows> make_tty_windows(int in_fd, int out_fd,
+                                          std::optional<std::chrono::milliseconds> countdown);
 
 }  // namespace vlt::ui

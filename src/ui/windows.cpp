@@ -1,7 +1,5 @@
 #include "ui/windows.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -17,7 +15,7 @@ namespace {
 
 std::unique_ptr<Windows> make_plain_windows(UiMode mode,
                                             std::optional<std::chrono::milliseconds> countdown) {
-    if (mode == UiMode::Tty) return make_tty_windows(STDIN_FILENO, STDOUT_FILENO, countdown);
+    if (mode == UiMode::Tty) return make_standard_tty_windows(countdown);
     return make_no_windows();
 }
 
@@ -85,7 +83,7 @@ UiMode choose_mode_for(std::optional<std::string_view> forced, bool stdin_is_ter
 UiMode choose_mode() {
     std::optional<std::string_view> forced;
     if (const char* value = std::getenv("VELLUMTIDE_UI")) forced = value;
-    const bool terminal = isatty(STDIN_FILENO) == 1;
+    const bool terminal = stdin_is_terminal();
     // Opening the display costs a connection to the X server: probe it only
     // when the choice depends on it.
     const UiMode without_display = choose_mode_for(forced, terminal, false);
@@ -96,7 +94,7 @@ UiMode choose_mode() {
 
 std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name) {
     const auto countdown = parse_countdown_override(std::getenv("VELLUMTIDE_TEST_COUNTDOWN_MS"));
-    const bool terminal = isatty(STDIN_FILENO) == 1;
+    const bool terminal = stdin_is_terminal();
     if (mode == UiMode::Gui) {
         return std::make_unique<DeferredGuiWindows>(std::move(exe_name), countdown,
                                                     terminal ? UiMode::Tty : UiMode::None);
@@ -107,7 +105,7 @@ std::unique_ptr<Windows> make_windows(UiMode mode, std::string exe_name) {
 std::unique_ptr<Windows> make_run_windows(std::string exe_name) {
     std::optional<std::string_view> forced;
     if (const char* value = std::getenv("VELLUMTIDE_UI")) forced = value;
-    const bool terminal = isatty(STDIN_FILENO) == 1;
+    const bool terminal = stdin_is_terminal();
     const UiMode without_display = choose_mode_for(forced, terminal, false);
     const UiMode with_display = choose_mode_for(forced, terminal, true);
     if (without_display == with_display) return make_windows(without_display, std::move(exe_name));

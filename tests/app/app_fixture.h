@@ -14,8 +14,13 @@
 #include <sstream>
 
 #include "app/run.h"
+#include "smtp/test_support.h"
 
 namespace vlt::app::testing {
+
+// A log text as the system's logs hold it: UTF-8 on POSIX, code page 932 on
+// Windows (fixture_posix.cpp, fixture_win32.cpp).
+std::string as_logged(const std::string& utf8);
 
 class RecordingWindows final : public ui::Windows {
   public:
@@ -69,8 +74,7 @@ class RunFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         // Log stamps are compared whole: a fixed clock read in a fixed zone.
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
+        test::set_time_zone("UTC");
         folder = std::filesystem::temp_directory_path() /
                  ("vlt_app_" + std::to_string(::getpid()) + "_" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -131,7 +135,7 @@ class RunFixture : public ::testing::Test {
         std::chrono::seconds(1796639460)};
     // The error log entry of `text` at the fixed time.
     static std::string error_entry(const std::string& text) {
-        return " 2026/12/07 10:31:00 *** " + text + "\r\n";
+        return as_logged(" 2026/12/07 10:31:00 *** " + text + "\r\n");
     }
 
     std::filesystem::path folder;

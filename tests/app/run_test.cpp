@@ -244,30 +244,6 @@ TEST_F(RunFlow, EnvelopeFaultsStopBeforeAnyConnection) {
     EXPECT_TRUE(slept.empty());
 }
 
-TEST_F(RunFlow, UnreadableAttachmentFailsBeforeAnyConnection) {
-    ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
-    write("secret.bin", "data");
-    std::filesystem::permissions(folder / "secret.bin", std::filesystem::perms::none);
-    // Root reads any file: run as an ordinary user, who may still read the settings.
-    const bool as_root = ::geteuid() == 0;
-    if (as_root) {
-        namespace fs = std::filesystem;
-        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
-        fs::permissions(folder / "vlt.sysdat",
-                        fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-        ASSERT_EQ(::seteuid(65534), 0);
-    }
-    const int status = run_with("to@example.com, , s, body, " + path("secret.bin"));
-    if (as_root) {
-        ASSERT_EQ(::seteuid(0), 0);
-    }
-    EXPECT_EQ(status, 1);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].rfind("AttachFileERR:エラー番号 :70", 0), 0u) << reports[0];
-}
-
 TEST_F(RunFlow, ConnectFailureIsReportedInOrder) {
     // Port 1 on loopback: nothing listens there.
     ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);

@@ -1,38 +1,21 @@
+#include "app/settings.h"
+
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <random>
 
-#include "app/settings.h"
 #include "app_fixture.h"
 #include "encoding/base64.h"
+#include "settings_samples.h"
 
 namespace vlt::app {
 namespace {
 
 using testing::RunFixture;
-
-ServerSettings sample(bool smtp_auth) {
-    ServerSettings s;
-    s.use_smtp_auth = smtp_auth;
-    s.smtp_server = "smtp.example.com";
-    s.smtp_port = "587";
-    s.from = "me@example.com";
-    s.pop_server = smtp_auth ? "" : "pop.example.com";
-    s.user = "user";
-    s.password = "p#ss:word";
-    return s;
-}
-
-bool same(const ServerSettings& a, const ServerSettings& b) {
-    return a.use_smtp_auth == b.use_smtp_auth && a.smtp_server == b.smtp_server &&
-           a.smtp_port == b.smtp_port && a.from == b.from && a.pop_server == b.pop_server &&
-           a.pop_port == b.pop_port && a.user == b.user && a.password == b.password &&
-           a.tls == b.tls;
-}
+using testing::same;
+using testing::sample;
 
 TEST(SettingsCoding, EveryKeyLetterRoundTrips) {
     // Code page 932 bytes under the scramble: a kanji is one two-byte code.
@@ -65,11 +48,6 @@ TEST_F(SettingsFiles, RoundTripForBothStylesAndEveryKey) {
             EXPECT_TRUE(same(*loaded, sample(smtp_auth))) << smtp_auth << key;
         }
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(paths.current.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(::stat((paths.current + ".bak").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(SettingsFiles, PlainTextLayout) {
@@ -161,101 +139,6 @@ TEST_F(SettingsFiles, BadFilesNeverCrash) {
     EXPECT_FALSE(load_settings(paths, "u").ok());
 }
 
-std::vector<std::string> folder_names(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// A failure at any step of storing leaves the previous settings and backup
-// as they were, and no temporary file behind.
-TEST_F(SettingsFiles, FailedStoreKeepsThePreviousFiles) {
-    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
-    ServerSettings first = sample(true);
-    ASSERT_TRUE(save_settings(paths, first, "u").ok());
-    first.user = "second";
-    ASSERT_TRUE(save_settings(paths, first, "u").ok());
-    const std::string current = read("vlt.sysdat");
-    const std::string backup = read("vlt.sysdat.bak");
-    // A leftover of an earlier run (no process has this id) goes with the next store.
-    write("vlt.sysdat.tmp999999999", "left over");
-    const std::vector<std::string> kept = {"vlt.sysdat", "vlt.sysdat.bak"};
-    struct Case {
-        ReplaceStep step;
-        int err;
-        const char* report;
-    };
-    const Case cases[] = {
-        {ReplaceStep::CreateTemp, EACCES,
-         "エラー番号 :70 -- PrjVellumtide でエラーが発生しました。 \r\n書き込みできません。"},
-        {ReplaceStep::WriteTemp, ENOSPC,
-         "エラー番号 :57 -- PrjVellumtide でエラーが発生しました。 \r\nデバイス I/O エラーです。"},
-        {ReplaceStep::SyncTemp, EIO,
-         "エラー番号 :57 -- PrjVellumtide でエラーが発生しました。 \r\nデバイス I/O エラーです。"},
-        {ReplaceStep::MakeBackup, EROFS,
-         "エラー番号 :70 -- PrjVellumtide でエラーが発生しました。 \r\n書き込みできません。"},
-        {ReplaceStep::Rename, ENOENT, "定義ファイル　"},
-    };
-    for (const Case& c : cases) {
-        ReplaceOptions store;
-        store.fault = [&c](ReplaceStep step) { return step == c.step ? c.err : 0; };
-        ServerSettings other = sample(false);
-        const Status saved = save_settings(paths, other, "u", {}, store);
-        ASSERT_FALSE(saved.ok()) << static_cast<int>(c.step);
-        EXPECT_EQ(saved.error().reports.front().rfind(c.report, 0), 0u) << saved.error().reports[0];
-        EXPECT_FALSE(saved.error().path.empty());
-        EXPECT_EQ(read("vlt.sysdat"), current);
-        // Once made, the backup holds the current file, the previous settings.
-        const bool backup_made = c.step == ReplaceStep::Rename;
-        EXPECT_EQ(read("vlt.sysdat.bak"), backup_made ? current : backup);
-        EXPECT_EQ(folder_names(folder), kept) << static_cast<int>(c.step);
-    }
-    // Storing again works, and the backup is the file it replaced.
-    ASSERT_TRUE(save_settings(paths, sample(false), "u").ok());
-    EXPECT_EQ(read("vlt.sysdat.bak"), current);
-    EXPECT_EQ(folder_names(folder), kept);
-}
-
-// Entries that are links or not ordinary files are refused and never written through.
-TEST_F(SettingsFiles, LinksAndOtherEntriesAreRefused) {
-    namespace fs = std::filesystem;
-    const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
-    write("target", "untouched");
-    const std::string load_report =
-        "エラーが発生しました。 \r\nデータ:\tエラー番号 :75 -- PrjVellumtide "
-        "でエラーが発生しました。 "
-        "パス名が無効です。";
-    const std::string save_report =
-        "エラー番号 :75 -- PrjVellumtide でエラーが発生しました。 \r\nパス名が無効です。";
-    const std::vector<std::function<void()>> makers = {
-        [&] { fs::create_symlink(folder / "target", folder / "vlt.sysdat"); },
-        [&] { fs::create_symlink(folder / "missing", folder / "vlt.sysdat"); },
-        [&] { fs::create_directory(folder / "vlt.sysdat"); },
-    };
-    for (const auto& make : makers) {
-        fs::remove_all(folder / "vlt.sysdat");
-        make();
-        const auto loaded = load_settings(paths, "u");
-        ASSERT_FALSE(loaded.ok());
-        EXPECT_EQ(loaded.error().reports, std::vector<std::string>{load_report});
-        const Status saved = save_settings(paths, sample(true), "u");
-        ASSERT_FALSE(saved.ok());
-        EXPECT_EQ(saved.error().reports, std::vector<std::string>{save_report});
-        EXPECT_EQ(read("target"), "untouched");
-        EXPECT_FALSE(fs::exists(folder / "missing"));
-    }
-    // A backup entry that is a link is replaced, not written through.
-    fs::remove_all(folder / "vlt.sysdat");
-    fs::create_symlink(folder / "target", folder / "vlt.sysdat.bak");
-    ASSERT_TRUE(save_settings(paths, sample(true), "u").ok());
-    ASSERT_TRUE(save_settings(paths, sample(false), "u").ok());
-    EXPECT_FALSE(fs::is_symlink(folder / "vlt.sysdat.bak"));
-    EXPECT_EQ(read("target"), "untouched");
-}
-
 // A file that is there but cannot be read is not "not set": its own report.
 TEST_F(SettingsFiles, UnreadableFileReports) {
     const SettingsPaths paths = SettingsPaths::in_folder(folder.string());
@@ -273,23 +156,6 @@ TEST_F(SettingsFiles, UnreadableFileReports) {
     EXPECT_EQ(loaded.error().reports, std::vector<std::string>{"サーバ情報の設定が足りません。 "
                                                                "SMTPSRV SMTPPORT FROM USER PASS "
                                                                "（使用法：u）"});
-
-    ASSERT_TRUE(save_settings(paths, sample(true), "u").ok());
-    ::chmod(paths.current.c_str(), 0);
-    // Root reads any file: read as an ordinary user.
-    const bool as_root = ::geteuid() == 0;
-    if (as_root) {
-        ::chmod(folder.c_str(), 0755);
-        ASSERT_EQ(::seteuid(65534), 0);
-    }
-    loaded = load_settings(paths, "u");
-    if (as_root) {
-        ASSERT_EQ(::seteuid(0), 0);
-    }
-    ASSERT_FALSE(loaded.ok());
-    EXPECT_EQ(loaded.error().reports,
-              std::vector<std::string>{head + "70 -- PrjVellumtide でエラーが発生しました。 "
-                                              "書き込みできません。"});
 }
 
 // Older files go only once the migrated file is in place.

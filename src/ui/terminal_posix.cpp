@@ -12,6 +12,7 @@
 #include <csignal>
 
 #include "common/error_text.h"
+#include "ui/internal.h"
 #include "ui/windows.h"
 
 namespace vlt::ui {
@@ -149,6 +150,15 @@ ReadResult Terminal::read_secret(std::string_view prompt, std::string& line,
 
 void Terminal::discard_pending_input() const {
     if (input_is_terminal()) tcflush(m_in, TCIFLUSH);
+}
+
+bool stdin_is_terminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+std::unique_ptr<Windows> make_standard_tty_windows(
+    std::optional<std::chrono::milliseconds> countdown) {
+    return make_tty_windows(STDIN_FILENO, STDOUT_FILENO, countdown);
 }
 
 Result<std::string> ask_terminal_password() {
