@@ -1,14 +1,12 @@
 #include "smtp/compose.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
 #include "common/error_text.h"
+#include "common/input_file.h"
+#include "common/local_time.h"
 #include "common/text.h"
 #include "common/version.h"
 #include "common/wire.h"
@@ -25,42 +23,25 @@ constexpr std::string_view kCrLf = "\r\n";
 // piece but the last encodes without a pending remainder.
 constexpr std::size_t kReadPiece = 48 * 1024;
 
-Error attach_error(int err) {
-    return Error(ErrorKind::Io,
-                 "AttachFileERR:" + error_text_inline(runtime_error_from_errno(err)));
+// The file failure's run-time error in the AttachFileERR: report.
+Error attach_error(const Error& failure) {
+    const auto number = static_cast<RuntimeError>(failure.run_time_error);
+    return Error(ErrorKind::Io, "AttachFileERR:" + error_text_inline(number));
 }
-
-// Closes the attachment file on every path out of the streaming loop.
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle() {
-        if (m_fd >= 0) close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int fd() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 // Reads the open file in fixed pieces and writes its base64 text to the sink
 // as it goes, so neither the file nor its encoding is ever held whole.
-Status stream_base64(const FileHandle& file, ByteSink& sink) {
+Status stream_base64(InputFile& file, ByteSink& sink) {
     std::vector<char> piece(kReadPiece);
     std::string encoded;
     encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
     encoding::Base64StreamEncoder encoder;
     while (true) {
-        const ssize_t got = read(file.fd(), piece.data(), piece.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return attach_error(errno);
-        }
-        if (got == 0) break;
+        const auto got = file.read(piece.data(), piece.size());
+        if (!got.ok()) return attach_error(got.error());
+        if (*got == 0) break;
         encoded.clear();
-        encoder.update(std::string_view(piece.data(), static_cast<std::size_t>(got)), encoded);
+        encoder.update(std::string_view(piece.data(), *got), encoded);
         if (!encoded.empty()) VLT_TRY(sink.write(encoded));
     }
     encoded.clear();
@@ -142,11 +123,10 @@ std::string make_date_text(std::chrono::system_clock::time_point now) {
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
+    const std::tm local = local_time(t);
 
     char zone[32];
-    const long offset = local.tm_gmtoff;
+    const long offset = utc_offset_seconds(local, t);
     if (offset == 9 * 3600) {
         std::snprintf(zone, sizeof zone, " +0900 (JST)");
     } else {
@@ -241,10 +221,11 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
 
     // The attachment is opened before anything is written, so a file that has
     // gone since it was prepared fails the message before its first octet.
-    std::optional<FileHandle> file;
+    std::optional<InputFile> file;
     if (attachment != nullptr) {
-        file.emplace(open(attachment->path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (file->fd() < 0) return attach_error(errno);
+        auto opened = InputFile::open(attachment->path, Links::Follow);
+        if (!opened.ok()) return attach_error(opened.error());
+        file.emplace(std::move(*opened));
     }
 
     ComposedHeader composed;
