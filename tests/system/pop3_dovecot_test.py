@@ -64,7 +64,7 @@ def wrong_password(root):
 
 
 if __name__ == "__main__":
-    vltsys.require(os.access(vltsys.PROGRAM, os.X_OK), "no program at " + vltsys.PROGRAM)
+    vltsys.require_program()
     vltsys.require(os.access(vltsys.DOVECOT, os.X_OK), "dovecot-pop3d is not installed")
     vltsys.require(os.path.exists("/usr/lib/dovecot/pop3"), "dovecot-pop3d is not installed")
     try:

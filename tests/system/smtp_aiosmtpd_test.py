@@ -35,7 +35,8 @@ def deliver_with(exclude_auth, expected_method):
                        % (server.port, USER, PASSWORD))
             body, attachment = write_inputs(root)
             done = home.run("to@example.com, cc1@example.com，cc2@example.com, %s, %s, %s"
-                            % (SUBJECT, body, attachment),
+                            % (SUBJECT, vltsys.program_path(body),
+                               vltsys.program_path(attachment)),
                             env={"FROM_NAME": "山田 太郎", "DEBUG_MODE": "protocol"})
             check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
             check_equal(home.error_entries(), [], "error log")
@@ -95,7 +96,8 @@ def deliver_utf8(root):
         attachment = os.path.join(root, UTF8_ATTACHMENT_NAME)
         with open(attachment, "wb") as f:
             f.write(ATTACHMENT_BYTES)
-        done = home.run("to@example.com, , %s, %s, %s" % (UTF8_SUBJECT, body, attachment),
+        done = home.run("to@example.com, , %s, %s, %s" % (UTF8_SUBJECT, vltsys.program_path(body),
+                                                          vltsys.program_path(attachment)),
                         env={"FROM_NAME": UTF8_FROM_NAME, "DEBUG_MODE": "protocol"})
         check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
         messages = server.messages()
@@ -152,7 +154,7 @@ def refused_recipient_sends_nothing(root):
 
 
 if __name__ == "__main__":
-    vltsys.require(os.access(vltsys.PROGRAM, os.X_OK), "no program at " + vltsys.PROGRAM)
+    vltsys.require_program()
     try:
         import aiosmtpd  # noqa: F401
     except ImportError:

@@ -154,7 +154,7 @@ def starttls_not_offered(root):
 
 
 if __name__ == "__main__":
-    vltsys.require(os.access(vltsys.PROGRAM, os.X_OK), "no program at " + vltsys.PROGRAM)
+    vltsys.require_program()
     vltsys.require(os.access("/usr/bin/openssl", os.X_OK), "no openssl command")
     vltsys.require(os.access(vltsys.DOVECOT, os.X_OK), "dovecot-pop3d is not installed")
     try:

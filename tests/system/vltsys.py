@@ -3,6 +3,12 @@ loopback (aiosmtpd through tests/tools/smtp_server.py, Dovecot POP3 with a
 configuration of its own), test certificates made with the openssl command,
 and a small case runner that prints "N passed, N failed".
 
+The program under test is one of two targets, chosen by VLT_TARGET: "linux"
+(the default, build/vellumtide) or "windows" (build-win/vellumtide.exe run
+under wine in the build folder's own prefix, made by scripts/wine-env.sh).
+The cases are the same for both; the target decides only how the program is
+started, how paths are written for it and how its output and logs are decoded.
+
 Every server is started with a bounded lifetime and stopped when its `with`
 block ends, also when a check fails.
 """
@@ -30,8 +36,9 @@ SKIP = 1 if os.environ.get("CI") else 77
 
 SOURCE_DIR = os.environ.get("VLT_SOURCE_DIR") or os.path.abspath(
     os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD_DIR = os.environ.get("VLT_BUILD_DIR") or os.path.join(SOURCE_DIR, "build")
-PROGRAM = os.path.join(BUILD_DIR, "vellumtide")
+TARGET_NAME = os.environ.get("VLT_TARGET") or "linux"
+BUILD_DIR = os.environ.get("VLT_BUILD_DIR") or os.path.join(
+    SOURCE_DIR, "build-win" if TARGET_NAME == "windows" else "build")
 SMTP_SERVER = os.path.join(SOURCE_DIR, "tests", "tools", "smtp_server.py")
 DOVECOT = "/usr/sbin/dovecot"
 PYTHON = "/usr/bin/python3"
@@ -47,6 +54,13 @@ def require(condition, why):
     if not condition:
         print("skipped: " + why)
         sys.exit(SKIP)
+
+
+def require_program():
+    """Ends the script as skipped (in CI: failed) when the program under test
+    cannot run."""
+    why = TARGET.missing()
+    require(why is None, why)
 
 
 def free_port():
@@ -74,29 +88,140 @@ def check_equal(actual, expected, what):
         raise AssertionError("%s: expected %r, got %r" % (what, expected, actual))
 
 
-class Home:
-    """A temporary program folder with the settings and logs of one case."""
+class LinuxTarget:
+    """The Linux build: the program runs directly and speaks UTF-8."""
 
-    def __init__(self, root):
+    name = "linux"
+    encoding = "utf-8"
+
+    def __init__(self, build_dir):
+        self.build_dir = build_dir
+        self.program = os.path.join(build_dir, "vellumtide")
+
+    def missing(self):
+        """Why the program cannot run, or None."""
+        if not os.access(self.program, os.X_OK):
+            return "no program at " + self.program
+        return None
+
+    def env(self):
+        return {"LANG": "C.UTF-8"}
+
+    def command(self, args, program=None, timeout=60):
+        return [program or self.program] + list(args)
+
+    def path(self, path):
+        return path
+
+
+class WineTarget:
+    """The Windows build under wine: every wine call is bounded by timeout(1),
+    paths are made with winepath -w, standard output and error arrive through
+    pipes in code page 932 and so do the logs. The prefix and its persistent
+    wineserver are made beforehand (scripts/wine-env.sh)."""
+
+    name = "windows"
+    encoding = "cp932"
+
+    def __init__(self, build_dir):
+        self.build_dir = build_dir
+        self.program = os.path.join(build_dir, "vellumtide.exe")
+        self.prefix = os.path.join(build_dir, "wine-prefix")
+
+    def missing(self):
+        if not os.path.isfile(self.program):
+            return "no program at " + self.program
+        if not os.path.isfile(os.path.join(self.prefix, "system.reg")):
+            return ("no wine prefix at %s (run this under scripts/wine-env.sh %s)"
+                    % (self.prefix, self.build_dir))
+        for tool in ("wine", "winepath", "timeout"):
+            if shutil.which(tool) is None:
+                return tool + " is not installed"
+        return None
+
+    def env(self):
+        # Wine takes its code page from the locale: 932 under ja_JP.UTF-8, as on
+        # a Japanese Windows; it also decodes the Linux arguments with it.
+        return {"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "LANG": "ja_JP.UTF-8",
+                "LC_ALL": "ja_JP.UTF-8"}
+
+    def command(self, args, program=None, timeout=60):
+        return (["timeout", "-k", "5", str(timeout), "wine", program or self.program]
+                + list(args))
+
+    def wine_env(self):
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env.update(self.env())
+        return env
+
+    def path(self, path):
+        done = subprocess.run(["timeout", "-k", "5", "60", "winepath", "-w", path],
+                              env=self.wine_env(), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=90)
+        check_equal(done.returncode, 0, "winepath exit status for %s (%r)" % (path, done.stderr))
+        return done.stdout.decode("utf-8").rstrip("\r\n")
+
+    def run_batch(self, batch, env, timeout=60):
+        """Runs a .bat file with wine cmd /c, which hands each command line to
+        the program as the file writes it."""
+        return subprocess.run(["timeout", "-k", "5", str(timeout), "wine", "cmd", "/c",
+                               self.path(batch)],
+                              env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=timeout + 15)
+
+
+def make_target(name, build_dir):
+    targets = {"linux": LinuxTarget, "windows": WineTarget}
+    if name not in targets:
+        raise SystemExit("VLT_TARGET must be linux or windows, not %r" % name)
+    return targets[name](build_dir)
+
+
+TARGET = make_target(TARGET_NAME, BUILD_DIR)
+PROGRAM = TARGET.program
+
+
+def program_path(path):
+    """`path` as the program under test is given it on its command line."""
+    return TARGET.path(path)
+
+
+class Home:
+    """A temporary program folder with the settings and logs of one case, and
+    the program (of `target`, by default the one VLT_TARGET chooses) run in it."""
+
+    def __init__(self, root, target=None):
         self.path = tempfile.mkdtemp(prefix="home-", dir=root)
+        self.target = target or TARGET
+        self.program_home = self.target.path(self.path)
+
+    def env(self, env=None):
+        """The environment of a run: the caller's without the program's own
+        variables, the target's, this folder as VELLUMTIDE_HOME, then `env`."""
+        full_env = {k: v for k, v in os.environ.items()
+                    if k not in ("FROM_NAME", "TO_ALIAS", "CC_ALIAS", "REPLY_TO", "DEBUG_MODE")}
+        full_env.update(self.target.env())
+        full_env.update(VELLUMTIDE_HOME=self.program_home, VELLUMTIDE_UI="none")
+        full_env.pop("DISPLAY", None)
+        full_env.update(env or {})
+        return full_env
 
     def run(self, text, env=None, timeout=60, preexec_fn=None):
         """Runs the program with `text` split at blanks, as a shell would;
         `preexec_fn` prepares the child (limits, signals)."""
-        full_env = {k: v for k, v in os.environ.items()
-                    if k not in ("FROM_NAME", "TO_ALIAS", "CC_ALIAS", "REPLY_TO", "DEBUG_MODE")}
-        full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
-        full_env.pop("DISPLAY", None)
-        full_env.update(env or {})
-        return subprocess.run([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout, preexec_fn=preexec_fn)
+        return subprocess.run(self.target.command(text.split(), timeout=timeout),
+                              env=self.env(env), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=timeout + 15, preexec_fn=preexec_fn)
 
     def start(self, text):
         """Starts the program like run() without waiting for it."""
-        full_env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
-        return subprocess.Popen([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return subprocess.Popen(self.target.command(text.split()), env=self.env(),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+
+    def output(self, data):
+        """The program's standard output or error as text."""
+        return data.decode(self.target.encoding, "replace")
 
     def file(self, name):
         return os.path.join(self.path, name)
@@ -107,19 +232,24 @@ class Home:
         done = self.run("--info")
         if done.returncode != 0:
             return None
-        match = re.search(r"POP3ユーザ ： (\S+)", done.stdout.decode("utf-8", "replace"))
+        match = re.search(r"POP3ユーザ ： (\S+)", self.output(done.stdout))
         return match.group(1) if match else None
 
     def store(self, text, env=None):
         done = self.run(text, env)
         check_equal(done.returncode, 0, "exit status storing the settings (%s)" % self.log("vellumtideERR"))
 
-    def log(self, prefix):
+    def log_bytes(self, prefix):
         path = os.path.join(self.path, prefix + "1.log")
         if not os.path.exists(path):
-            return ""
-        with open(path, encoding="utf-8", errors="replace", newline="") as f:
+            return b""
+        with open(path, "rb") as f:
             return f.read()
+
+    def log(self, prefix):
+        """A log as text: UTF-8 from the Linux build, code page 932 from the
+        Windows build."""
+        return self.log_bytes(prefix).decode(self.target.encoding, "replace")
 
     def has_log(self, prefix):
         return os.path.exists(os.path.join(self.path, prefix + "1.log"))
