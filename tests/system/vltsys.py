@@ -120,6 +120,14 @@ class Home:
         with open(path, encoding="utf-8", errors="replace", newline="") as f:
             return f.read()
 
+    def all_logs(self):
+        """Every file of the folder (logs and settings) as bytes, joined."""
+        out = b""
+        for name in sorted(os.listdir(self.path)):
+            with open(os.path.join(self.path, name), "rb") as f:
+                out += f.read()
+        return out
+
     def has_log(self, prefix):
         return os.path.exists(os.path.join(self.path, prefix + "1.log"))
 
@@ -142,12 +150,14 @@ class SmtpServer:
     """aiosmtpd on a loopback port (tests/tools/smtp_server.py)."""
 
     def __init__(self, root, user="", password="", tls="none", cert=None, key=None,
-                 exclude_auth=(), lifetime=60):
+                 exclude_auth=(), lifetime=60, token=""):
         self.outdir = tempfile.mkdtemp(prefix="smtp-", dir=root)
         args = [PYTHON, SMTP_SERVER, "--outdir", self.outdir, "--lifetime", str(lifetime),
                 "--tls", tls]
         if user:
             args += ["--user", user, "--password", password]
+        if token:
+            args += ["--token", token]
         if cert:
             args += ["--cert", cert, "--key", key]
         for mechanism in exclude_auth:
