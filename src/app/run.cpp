@@ -4,10 +4,10 @@
 #include <new>
 #include <thread>
 
+#include "app/token.h"
 #include "common/error_text.h"
 #include "common/files.h"
 #include "common/text.h"
-#include "app/token.h"
 #include "common/version.h"
 #include "pop3/session.h"
 #include "smtp/attachment.h"

@@ -243,8 +243,7 @@ Result<std::string> stored_auth_mech(std::string_view value, bool use_smtp_auth)
     if (upper.empty() || (use_smtp_auth && (upper == "XOAUTH2" || upper == "OAUTHBEARER"))) {
         return upper;
     }
-    return Error(ErrorKind::Config,
-                 "認証機構の指定に誤りがあります。(" + std::string(value) + ")");
+    return Error(ErrorKind::Config, "認証機構の指定に誤りがあります。(" + std::string(value) + ")");
 }
 
 Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,

@@ -104,7 +104,8 @@ bool read_available(int fd, std::string& output) {
         const ssize_t got = ::read(fd, buffer.data(), buffer.size());
         if (got > 0) {
             const auto count = static_cast<std::size_t>(got);
-            const std::size_t room = kCommandOutputLimit - std::min(output.size(), kCommandOutputLimit);
+            const std::size_t room =
+                kCommandOutputLimit - std::min(output.size(), kCommandOutputLimit);
             output.append(buffer.data(), std::min(room, count));
             continue;
         }

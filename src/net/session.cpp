@@ -265,7 +265,8 @@ Result<Reply> SocketSession::command(CommandId id, std::string_view line, Transc
         }
         Impl& s = *m_impl;
         if (id == CommandId::AuthData) s.server_text.add_secret(line);
-        if (id == CommandId::AuthInitial) s.server_text.add_secret(line.substr(line.rfind(' ') + 1));
+        if (id == CommandId::AuthInitial)
+            s.server_text.add_secret(line.substr(line.rfind(' ') + 1));
         std::string sent(line);
         sent += "\r\n";
         const IoResult put = s.send(sent);
