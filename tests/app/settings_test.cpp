@@ -1,3 +1,5 @@
+#include "app/settings.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +8,6 @@
 #include <cerrno>
 #include <random>
 
-#include "app/settings.h"
 #include "app_fixture.h"
 #include "encoding/base64.h"
 
@@ -31,7 +32,7 @@ bool same(const ServerSettings& a, const ServerSettings& b) {
     return a.use_smtp_auth == b.use_smtp_auth && a.smtp_server == b.smtp_server &&
            a.smtp_port == b.smtp_port && a.from == b.from && a.pop_server == b.pop_server &&
            a.pop_port == b.pop_port && a.user == b.user && a.password == b.password &&
-           a.tls == b.tls;
+           a.tls == b.tls && a.auth_mech == b.auth_mech;
 }
 
 TEST(SettingsCoding, EveryKeyLetterRoundTrips) {
@@ -75,10 +76,11 @@ TEST_F(SettingsFiles, RoundTripForBothStylesAndEveryKey) {
 TEST_F(SettingsFiles, PlainTextLayout) {
     ServerSettings s = sample(true);
     s.tls = "STARTTLS";
+    s.auth_mech = "XOAUTH2";
     EXPECT_EQ(settings_plain_text(s),
               "# <Vellumtide -- Config>\r\nSMTP_XCONF:\tTRUE\r\nSMTP_SERVER:\tsmtp.example.com\r\n"
               "SMTP_PORT:\t587\r\nFROM:\tme@example.com\r\nMAIL_USER:\tuser\r\n"
-              "MAIL_PASSWD:\tp#ss:word\r\nTLS:\tSTARTTLS\r\n");
+              "MAIL_PASSWD:\tp#ss:word\r\nTLS:\tSTARTTLS\r\nAUTHMECH:\tXOAUTH2\r\n");
 }
 
 std::string stored_file(const std::string& plain) {
