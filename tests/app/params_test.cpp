@@ -1,8 +1,8 @@
-#include "app/params.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
+
+#include "app/params.h"
 
 namespace vlt::app {
 namespace {

@@ -1,5 +1,3 @@
-#include "app/settings.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <cerrno>
 #include <random>
 
+#include "app/settings.h"
 #include "app_fixture.h"
 #include "encoding/base64.h"
 
