@@ -3,18 +3,13 @@
 # subsystem loops while not every subsystem runs on Windows yet.
 
 # Subsystems that build and pass their tests on Windows, leaves first.
-set(VLT_WIN32_SUBSYSTEMS encoding common sysinfo net)
+set(VLT_WIN32_SUBSYSTEMS encoding common sysinfo net smtp pop3)
 
-# common leaves out its file helpers (files.cpp, POSIX calls) until they are
-# ported; see src/common/CMakeLists.txt.
-#
 # Subsystems left out of the Windows build for now, and why:
-#   smtp     files are opened through POSIX calls
-#   pop3     not built and tested under wine yet (it needs only net and common)
 #   ui       terminal prompts use termios; the windows use FLTK
 #   app      the program folder, settings file and environment are POSIX
 # The executable needs app, so it is not built yet either.
-set(VLT_WIN32_NOT_PORTED smtp pop3 ui app)
+set(VLT_WIN32_NOT_PORTED ui app)
 
 foreach(sub IN LISTS VLT_WIN32_SUBSYSTEMS)
   add_subdirectory(src/${sub})

@@ -45,6 +45,9 @@ int report_escaped(int argc, char** argv, const std::exception_ptr& escaped) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Passwords pass through this process: none may reach a core file or
+    // another process of the user.
+    vlt::app::protect_process_memory();
     // A write to a connection the server has closed must come back as an
     // error value, not end the process.
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,6 +1,7 @@
 #include "app/platform.h"
 
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "common/error_text.h"
 #include "encoding/utf8.h"
+#include "ui/windows.h"
 
 namespace vlt::app {
 
@@ -170,6 +172,26 @@ Status make_private_folder(const std::string& folder) {
 
 std::string executable_name(const char* argv0) {
     return std::filesystem::path(self_path(argv0)).stem().string();
+}
+
+Result<std::string> password_from_outside() {
+    if (isatty(STDIN_FILENO) == 1) return ui::ask_terminal_password();
+    // Read a byte at a time, so that nothing after the line is taken from a
+    // standard input that others share.
+    std::string line;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || c == '\n') break;
+        line += c;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return encoding::decode_external(line);
+}
+
+void protect_process_memory() {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 }  // namespace vlt::app

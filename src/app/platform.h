@@ -1,6 +1,7 @@
 #pragma once
 // What the run needs from the process: the argument text, the environment,
-// the folders of the settings and the logs, and the executable's name.
+// the folders of the settings and the logs, the executable's name, a password
+// from outside the command line; and the protection of the process's memory.
 
 #include <functional>
 #include <optional>
@@ -68,5 +69,15 @@ Status make_private_folder(const std::string& folder);
 
 // The executable's file name without folder and extension.
 std::string executable_name(const char* argv0);
+
+// A password that is not on the command line: one line of standard input
+// without its CR LF or LF when standard input is not a terminal, otherwise
+// asked for on the terminal without echo (ui::ask_terminal_password). End of
+// input gives an empty password.
+Result<std::string> password_from_outside();
+
+// Makes the process non-dumpable, so that the secrets it holds reach no core
+// file and no other process of the user can attach to it or read its memory.
+void protect_process_memory();
 
 }  // namespace vlt::app

@@ -4,6 +4,7 @@
 #include <new>
 #include <thread>
 
+#include "app/platform.h"
 #include "app/token.h"
 #include "common/error_text.h"
 #include "common/files.h"
@@ -23,6 +24,25 @@ constexpr int kExitFailed = 1;
 
 const char* const kMissingParams = "パラメータが不足しています。";
 const char* const kSendFailed = "メール送信に失敗しました。";
+const char* const kNotLoaded = "サーバ情報等の初期設定パラメータを取得できませんでした。";
+const char* const kLoginFailed =
+    "正しいユーザあるいはパスワードではありません。認証に失敗しました。";
+
+// Runs one step of a path. An allocation failure inside it fails the step
+// with the error report of run-time error 7, followed by `report`: the run
+// flow's own report for a failure of that step (none when empty). A step
+// inside another is reported with its own words, not the outer step's.
+template <typename Step>
+Status out_of_memory_reported(std::string_view report, Step&& step) {
+    try {
+        return step();
+    } catch (const std::bad_alloc&) {
+        // What failed to fit has been released by now.
+        Error error(ErrorKind::Internal, error_text_full(RuntimeError::OutOfMemory));
+        if (!report.empty()) error.then(std::string(report));
+        return error;
+    }
+}
 
 smtp::AuthMechanism auth_mechanism(std::string_view setting) {
     if (setting == "XOAUTH2") return smtp::AuthMechanism::XOAuth2;
@@ -76,10 +96,21 @@ bool is_complete(const ServerSettings& s, RunMode mode) {
     return complete && (mode != RunMode::Conf || !s.pop_server.empty());
 }
 
+// The password item "-" stands for a password from outside the command line,
+// where every user of the machine could read it. A failure to read it is
+// reported, and the password stays empty.
+std::string password_from_outside(RunContext& ctx) {
+    auto read = ctx.env.read_password ? ctx.env.read_password() : app::password_from_outside();
+    if (read.ok()) return std::move(read).value();
+    ctx.report.report(read.error());
+    return {};
+}
+
 // The settings of the command line, completed in the settings window when
 // something is missing.
 Result<ServerSettings> settings_to_store(RunContext& ctx) {
     ServerValues values = ctx.line.server;
+    if (values.password == "-") values.password = password_from_outside(ctx);
     ServerSettings s = settings_of(values, ctx.line);
     if (is_complete(s, ctx.line.mode)) return s;
     if (ctx.env.windows->edit_settings(values) == ui::FormOutcome::Stored) {
@@ -112,13 +143,12 @@ void read_options(RunContext& ctx) {
 }
 
 Status load_stored_settings(RunContext& ctx) {
-    auto loaded = load_settings(ctx.paths, ctx.usage_line1);
-    if (!loaded.ok()) {
-        return std::move(loaded).error().then(
-            "サーバ情報等の初期設定パラメータを取得できませんでした。");
-    }
-    ctx.settings = std::move(loaded).value();
-    return {};
+    return out_of_memory_reported(kNotLoaded, [&ctx]() -> Status {
+        auto loaded = load_settings(ctx.paths, ctx.usage_line1);
+        if (!loaded.ok()) return std::move(loaded).error().then(kNotLoaded);
+        ctx.settings = std::move(loaded).value();
+        return {};
+    });
 }
 
 void trim_fields(MessageValues& m) {
@@ -230,10 +260,7 @@ Status pop_login(RunContext& ctx, smtp::SendRequest& request) {
     pop.sleep = ctx.env.sleep;
     pop.now = request.now;
     auto login = pop3::pop_session(pop, ctx.log);
-    if (!login.ok()) {
-        return std::move(login).error().then(
-            "正しいユーザあるいはパスワードではありません。認証に失敗しました。");
-    }
+    if (!login.ok()) return std::move(login).error().then(kLoginFailed);
     for (const std::string& warning : login->warnings) ctx.report.report(warning);
     request.pop_login_done = true;
     pause_for(ctx, std::chrono::milliseconds(2000));
@@ -258,24 +285,38 @@ Status send(RunContext& ctx, smtp::SendRequest& request) {
     return {};
 }
 
-Status message_path(RunContext& ctx) {
+Status show_settings(RunContext& ctx) {
     read_options(ctx);
     VLT_TRY(load_stored_settings(ctx));
-    if (ctx.line.mode == RunMode::Info) {
-        ctx.env.windows->show_message(
-            settings_display_text(ctx.settings) + "\r\n  設定ファイル ： " + ctx.paths.current,
-            false);
-        return {};
-    }
+    ctx.env.windows->show_message(
+        settings_display_text(ctx.settings) + "\r\n  設定ファイル ： " + ctx.paths.current, false);
+    return {};
+}
+
+Status send_message(RunContext& ctx) {
+    read_options(ctx);
+    VLT_TRY(load_stored_settings(ctx));
     VLT_TRY_ASSIGN(message, message_to_send(ctx));
     VLT_TRY_ASSIGN(request, make_request(ctx, std::move(message)));
     // Addresses that cannot be sent are refused before any connection.
     if (Status checked = smtp::check_envelope(request); !checked.ok()) {
         return std::move(checked).error().then(kSendFailed);
     }
-    if (!request.use_smtp_auth) VLT_TRY(pop_login(ctx, request));
+    if (!request.use_smtp_auth) {
+        VLT_TRY(out_of_memory_reported(kLoginFailed, [&] { return pop_login(ctx, request); }));
+    }
     VLT_TRY(take_access_token(ctx, request));
     return send(ctx, request);
+}
+
+// The path the command line chose. An allocation failure anywhere in a
+// sending run is followed by the report that sending failed (or by the
+// report of the step it was in, when that step has one); the settings and
+// --info paths have no report of their own, and run() reports it for them.
+Status chosen_path(RunContext& ctx) {
+    if (ctx.line.stores_settings()) return settings_path(ctx);
+    if (ctx.line.mode == RunMode::Info) return show_settings(ctx);
+    return out_of_memory_reported(kSendFailed, [&ctx] { return send_message(ctx); });
 }
 
 void print(const RunContext& ctx, const std::string& text) {
@@ -323,7 +364,7 @@ int run_steps(RunContext& ctx) {
         print(ctx, std::string(kAppTitle) + " " + kVersionString + "\n");
         return kExitOk;
     }
-    return exit_status(ctx, ctx.line.stores_settings() ? settings_path(ctx) : message_path(ctx));
+    return exit_status(ctx, chosen_path(ctx));
 }
 
 }  // namespace

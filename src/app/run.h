@@ -40,6 +40,9 @@ struct RunEnvironment {
     // The time the token command of an OAuth sign-in may take.
     std::chrono::milliseconds token_limit{60000};
     std::function<void(std::string_view)> print;  // standard output; empty uses stdout
+    // The password of a settings run whose password item is "-"; empty reads
+    // it from outside the command line (password_from_outside).
+    std::function<Result<std::string>()> read_password;
 };
 
 // Everything one run reads and writes.

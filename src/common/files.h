@@ -5,6 +5,8 @@
 //
 // A file that is there but cannot be read or written is an Error whose `path`
 // names it and whose `run_time_error` is the number its report carries.
+// Paths are UTF-8; on Windows "\" and "/" both separate folders, and the
+// files are opened by their UTF-16 names.
 
 #include <cstdint>
 #include <functional>
@@ -44,18 +46,22 @@ enum class ReplaceStep {
 };
 
 struct ReplaceOptions {
-    unsigned mode = 0600;  // of the new file and of a copied backup
-    // Asked before each step; an errno value other than 0 fails the step as
-    // if the system had returned it (tests put failures where they want).
+    // Of the new file and of a copied backup on POSIX systems; on Windows the
+    // files take the access rules of their folder.
+    unsigned mode = 0600;
+    // Asked before each step; a system error code other than 0 (errno, or a
+    // Windows error code on Windows) fails the step as if the system had
+    // returned it (tests put failures where they want).
     std::function<int(ReplaceStep)> fault;
 };
 
 // Replaces the file whole, so that at every moment `path` holds either the
-// previous or the new bytes, complete. The previous file is kept as
-// path + ".bak". Links are never followed: an entry at `path` that is a link
-// or not an ordinary file fails with run-time error 75 and nothing is
-// written. Temporary files of earlier runs (whose process is gone) are
-// removed first. On failure the previous file and backup stay as they were.
+// previous or the new bytes, complete (rename(2) on POSIX systems, MoveFileExW
+// with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH on Windows). The
+// previous file is kept as path + ".bak". Links are never followed: an entry
+// at `path` that is a link (on Windows any reparse point) or not an ordinary
+// file fails with run-time error 75 and nothing is written. Temporary files of earlier runs (whose
+// process is gone) are removed first. On failure the previous file and backup stay as they were.
 Status replace_file(const std::string& path, std::string_view bytes,
                     const ReplaceOptions& options = {});
 

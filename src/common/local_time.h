@@ -9,4 +9,9 @@ namespace vlt {
 
 std::tm local_time(std::time_t t);
 
+// How far the local time `local` (local_time(t)) is ahead of UTC at the moment
+// `t`, in seconds (negative west of Greenwich), worked out from the two times
+// themselves, so it needs no system field for it; 0 for an all-zero std::tm.
+long utc_offset_seconds(const std::tm& local, std::time_t t);
+
 }  // namespace vlt

@@ -4,20 +4,30 @@
 
 namespace vlt {
 
+void CrLfNormalizer::append(std::string_view piece, std::string& out) {
+    if (piece.empty()) return;
+    if (m_after_cr && piece.front() == '\n') piece.remove_prefix(1);
+    m_after_cr = false;
+    // Runs without CR or LF are copied whole.
+    while (!piece.empty()) {
+        const std::size_t end = piece.find_first_of("\r\n");
+        if (end == std::string_view::npos) {
+            out.append(piece);
+            return;
+        }
+        out.append(piece.substr(0, end));
+        out += "\r\n";
+        const bool cr = piece[end] == '\r';
+        piece.remove_prefix(end + 1);
+        m_after_cr = cr && piece.empty();
+        if (cr && !piece.empty() && piece.front() == '\n') piece.remove_prefix(1);
+    }
+}
+
 std::string normalize_crlf(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 32);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
-    }
+    CrLfNormalizer().append(text, out);
     return out;
 }
 

@@ -14,6 +14,17 @@ namespace vlt {
 // Bare LF and bare CR become CR LF; CR LF stays.
 std::string normalize_crlf(std::string_view text);
 
+// normalize_crlf for a text that arrives in pieces: a CR at the end of one
+// piece and an LF at the start of the next are one line end.
+class CrLfNormalizer {
+  public:
+    // Appends the piece with its line ends made CR LF to `out`.
+    void append(std::string_view piece, std::string& out);
+
+  private:
+    bool m_after_cr = false;  // the last piece ended with CR
+};
+
 // CR and LF inside a header text become blanks.
 std::string header_safe(std::string_view text);
 

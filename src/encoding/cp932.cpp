@@ -62,17 +62,18 @@ std::string to_cp932(std::string_view utf8) {
     return out;
 }
 
-std::string from_cp932(std::string_view bytes) {
-    // One byte gives at most three UTF-8 bytes (a half-width katakana, or
-    // U+30FB for a lone lead byte); two bytes give at most three.
-    std::string out(bytes.size() * 3, '\0');
-    char* w = out.data();
+namespace {
+
+// Reads code page 932 bytes and hands each character to `put`: a lead byte
+// and a trail byte as one character, U+30FB for what the table lacks.
+template <class Put>
+void each_cp932_char(std::string_view bytes, Put&& put) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
         const unsigned b = *p;
         if (b < 0x80) {
-            *w++ = static_cast<char>(b);
+            put(char32_t{b});
             ++p;
             continue;
         }
@@ -90,9 +91,22 @@ std::string from_cp932(std::string_view bytes) {
             // stands alone; the next byte is read on its own.
             ++p;
         }
-        w = detail::encode_utf8(cp, w);
+        put(cp);
     }
-    out.resize(static_cast<std::size_t>(w - out.data()));
+}
+
+}  // namespace
+
+std::string from_cp932(std::string_view bytes) {
+    // Sized exactly by a first pass, so that a large text costs its UTF-8
+    // length once (every character here is below U+10000).
+    std::size_t length = 0;
+    each_cp932_char(bytes, [&length](char32_t cp) {
+        length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : 3;
+    });
+    std::string out(length, '\0');
+    char* w = out.data();
+    each_cp932_char(bytes, [&w](char32_t cp) { w = detail::encode_utf8(cp, w); });
     return out;
 }
 

@@ -27,7 +27,8 @@ constexpr char32_t kHalfWidthKanaLast = 0xFF9F;   // ﾟ
 // or at the end. Single-byte characters are written unchanged.
 class JisWriter {
   public:
-    explicit JisWriter(char close_final) : m_close_final(close_final) {}
+    explicit JisWriter(char close_final, bool two_byte = false)
+        : m_mode(two_byte ? Mode::TwoByte : Mode::Ascii), m_close_final(close_final) {}
 
     // Writes at most 5 bytes.
     char* put(unsigned code, char* w) {
@@ -52,6 +53,8 @@ class JisWriter {
 
     // The end of the text: an open run is closed, so the text ends in ASCII.
     char* finish(char* w) { return m_mode == Mode::TwoByte ? close(w) : w; }
+
+    bool two_byte() const { return m_mode == Mode::TwoByte; }
 
   private:
     enum class Mode { Ascii, TwoByte };
@@ -115,7 +118,7 @@ class KeptUtf8Writer {
 template <class Next>
 class Widener {
   public:
-    explicit Widener(Next& next) : m_next(next) {}
+    explicit Widener(Next& next, unsigned held = 0) : m_next(next), m_held(held) {}
 
     // Passes on at most two codes.
     char* put(unsigned code, char* w) {
@@ -141,6 +144,8 @@ class Widener {
         return m_next.finish(w);
     }
 
+    unsigned held() const { return m_held; }
+
   private:
     char* put_marked(unsigned k, const std::uint16_t* forms, unsigned full_mark, char* w) {
         if (forms[k] != 0) return m_next.put(forms[k], w);
@@ -149,7 +154,7 @@ class Widener {
     }
 
     Next& m_next;
-    unsigned m_held = 0;
+    unsigned m_held;
 };
 
 // The output string seen as a buffer with room reserved ahead of the writer,
@@ -186,9 +191,13 @@ constexpr std::size_t room_for(std::size_t chunk) {
 }
 
 // Feeds UTF-8 text to `stage` as code page 932 codes ("?" for characters the
-// code page lacks) and appends what it writes to `out`.
+// code page lacks) and appends what it writes to `out`; with Ending::Finish
+// the text ends there.
+enum class Ending { Finish, MoreToCome };
+
 template <class Stage>
-void run_utf8(std::string& out, std::string_view utf8, Stage& stage) {
+void run_utf8(std::string& out, std::string_view utf8, Stage& stage,
+              Ending ending = Ending::Finish) {
     OutBuffer buffer(out, utf8.size() + utf8.size() / 8 + kFinishRoom);
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* const end = p + utf8.size();
@@ -208,7 +217,28 @@ void run_utf8(std::string& out, std::string_view utf8, Stage& stage) {
         }
         buffer.commit(w);
     }
-    buffer.commit(stage.finish(buffer.room(kFinishRoom)));
+    if (ending == Ending::Finish) buffer.commit(stage.finish(buffer.room(kFinishRoom)));
+}
+
+// The length of the character that `lead` begins when it is well formed, 1
+// for any byte that cannot begin a longer one.
+std::size_t utf8_length(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 1;
+}
+
+// How many bytes at the end of `text` may be the start of a character that
+// the next piece completes: the last byte that is not a continuation byte,
+// when the character it begins needs more bytes than follow it.
+std::size_t unfinished_tail(std::string_view text) {
+    for (std::size_t back = 1; back <= 4 && back <= text.size(); ++back) {
+        const auto b = static_cast<unsigned char>(text[text.size() - back]);
+        if ((b & 0xC0) == 0x80) continue;
+        return utf8_length(b) > back ? back : 0;
+    }
+    return 0;
 }
 
 // Feeds UTF-8 text to `stage` with the half-width katakana as their code page
@@ -326,6 +356,31 @@ void append_jis(std::string& out, std::string_view utf8) {
     run_utf8(out, utf8, widener);
 }
 
+void JisStreamEncoder::append(std::string_view utf8, std::string& out) {
+    // A character split off last time goes in front of this piece.
+    std::string joined;
+    if (!m_carry.empty()) {
+        joined.reserve(m_carry.size() + utf8.size());
+        joined = m_carry;
+        joined += utf8;
+        utf8 = joined;
+    }
+    const std::size_t cut = utf8.size() - unfinished_tail(utf8);
+    JisWriter jis('B', m_two_byte);
+    Widener<JisWriter> widener(jis, m_held_kana);
+    run_utf8(out, utf8.substr(0, cut), widener, Ending::MoreToCome);
+    m_two_byte = jis.two_byte();
+    m_held_kana = widener.held();
+    m_carry.assign(utf8.substr(cut));
+}
+
+void JisStreamEncoder::finish(std::string& out) {
+    JisWriter jis('B', m_two_byte);
+    Widener<JisWriter> widener(jis, m_held_kana);
+    run_utf8(out, m_carry, widener, Ending::Finish);
+    *this = JisStreamEncoder();
+}
+
 std::string unicode_to_jis(std::string_view utf8) {
     if (is_blank(utf8)) return {};
     std::string out;
@@ -360,6 +415,12 @@ bool fits_iso2022jp(std::string_view utf8) {
         if (!fits) return false;
     }
     return true;
+}
+
+void append_widened_kana(std::string_view utf8, std::string& out) {
+    KeptUtf8Writer text;
+    Widener<KeptUtf8Writer> widener(text);
+    run_utf8_kept(out, utf8, widener);
 }
 
 std::string widen_kana(std::string_view utf8) {

@@ -63,4 +63,25 @@ bool fits_iso2022jp(std::string_view utf8);
 // when the text is empty or only spaces.
 std::string widen_kana(std::string_view utf8);
 
+// widen_kana without the trimming, appended to `out`: for a text that arrives
+// in pieces cut neither inside a character nor between a half-width katakana
+// and its sound mark.
+void append_widened_kana(std::string_view utf8, std::string& out);
+
+// append_jis for a text that arrives in pieces, in bounded memory: the bytes
+// appended over all append() calls and finish() are those append_jis gives
+// for the whole text at once. A character split between two pieces is held
+// back until the next one; finish() ends the text (an open double-byte run is
+// closed) and makes the encoder ready for a new text.
+class JisStreamEncoder {
+  public:
+    void append(std::string_view utf8, std::string& out);
+    void finish(std::string& out);
+
+  private:
+    unsigned m_held_kana = 0;  // a half-width katakana waiting for its sound mark
+    bool m_two_byte = false;   // inside a double-byte run
+    std::string m_carry;       // the start of a character split off at a piece's end
+};
+
 }  // namespace vlt::encoding

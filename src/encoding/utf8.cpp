@@ -1,5 +1,7 @@
 #include "encoding/utf8.h"
 
+#include <utility>
+
 #include "encoding/cp932.h"
 #include "encoding/utf8_decode.h"
 
@@ -69,6 +71,12 @@ std::string decode_external(std::string_view bytes) {
     if (!is_valid_utf8(bytes)) return from_cp932(bytes);
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     return std::string(bytes);
+}
+
+std::string decode_external_owned(std::string&& bytes) {
+    if (!is_valid_utf8(bytes)) return from_cp932(bytes);
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+    return std::move(bytes);
 }
 
 }  // namespace vlt::encoding

@@ -30,5 +30,8 @@ std::size_t char_count(std::string_view utf8);
 // program text: UTF-8 when the bytes are valid UTF-8 (a leading byte-order mark
 // dropped), otherwise code page 932.
 std::string decode_external(std::string_view bytes);
+// The same for bytes the caller gives up: valid UTF-8 is kept in place
+// instead of being copied (a large file costs its size once).
+std::string decode_external_owned(std::string&& bytes);
 
 }  // namespace vlt::encoding

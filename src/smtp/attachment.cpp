@@ -1,14 +1,12 @@
 #include "smtp/attachment.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <random>
 
 #include "common/error_text.h"
+#include "common/files.h"
+#include "common/input_file.h"
+#include "common/local_time.h"
 #include "common/text.h"
 #include "common/wire.h"
 #include "encoding/kanji.h"
@@ -38,8 +36,7 @@ std::string quoted_value(std::string_view text) {
 std::string make_boundary(std::chrono::system_clock::time_point now,
                           const std::function<unsigned()>& random) {
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
+    const std::tm local = local_time(t);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
 
@@ -95,19 +92,17 @@ std::string attachment_head(AttachmentKind kind, std::string_view path, std::str
 
 Result<std::optional<AttachmentPart>> prepare_attachment(std::string_view path) {
     const std::string file(path);
-    struct stat st {};
-    if (file.empty() || stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-        return std::optional<AttachmentPart>{};
+    const std::uint64_t size = regular_file_length(file);
+    if (size == 0) return std::optional<AttachmentPart>{};
+    // Opened once here so that a file that cannot be read fails before the
+    // conversation starts; the message writer opens it again to stream it.
+    auto opened = InputFile::open(file, Links::Follow);
+    if (!opened.ok()) {
+        const auto number = static_cast<RuntimeError>(opened.error().run_time_error);
+        return Error(ErrorKind::Io, "AttachFileERR:" + error_text_inline(number));
     }
-    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        return Error(ErrorKind::Io,
-                     "AttachFileERR:" + error_text_inline(runtime_error_from_errno(err)));
-    }
-    close(fd);
     return std::optional<AttachmentPart>(
-        AttachmentPart{file, static_cast<std::uint64_t>(st.st_size), AttachmentKind::Binary});
+        AttachmentPart{file, size, AttachmentKind::Binary});
 }
 
 }  // namespace vlt::smtp

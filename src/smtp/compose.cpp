@@ -1,14 +1,12 @@
 #include "smtp/compose.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <vector>
 
 #include "common/error_text.h"
+#include "common/input_file.h"
+#include "common/local_time.h"
 #include "common/text.h"
 #include "common/version.h"
 #include "common/wire.h"
@@ -24,43 +22,28 @@ constexpr std::string_view kCrLf = "\r\n";
 // Bytes read from the attachment per step; a multiple of 3 so that every
 // piece but the last encodes without a pending remainder.
 constexpr std::size_t kReadPiece = 48 * 1024;
+// Octets of the body converted per step.
+constexpr std::size_t kBodyPiece = 64 * 1024;
 
-Error attach_error(int err) {
-    return Error(ErrorKind::Io,
-                 "AttachFileERR:" + error_text_inline(runtime_error_from_errno(err)));
+// The file failure's run-time error in the AttachFileERR: report.
+Error attach_error(const Error& failure) {
+    const auto number = static_cast<RuntimeError>(failure.run_time_error);
+    return Error(ErrorKind::Io, "AttachFileERR:" + error_text_inline(number));
 }
-
-// Closes the attachment file on every path out of the streaming loop.
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle() {
-        if (m_fd >= 0) close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int fd() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
 
 // Reads the open file in fixed pieces and writes its base64 text to the sink
 // as it goes, so neither the file nor its encoding is ever held whole.
-Status stream_base64(const FileHandle& file, ByteSink& sink) {
+Status stream_base64(InputFile& file, ByteSink& sink) {
     std::vector<char> piece(kReadPiece);
     std::string encoded;
     encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
     encoding::Base64StreamEncoder encoder;
     while (true) {
-        const ssize_t got = read(file.fd(), piece.data(), piece.size());
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return attach_error(errno);
-        }
-        if (got == 0) break;
+        const auto got = file.read(piece.data(), piece.size());
+        if (!got.ok()) return attach_error(got.error());
+        if (*got == 0) break;
         encoded.clear();
-        encoder.update(std::string_view(piece.data(), static_cast<std::size_t>(got)), encoded);
+        encoder.update(std::string_view(piece.data(), *got), encoded);
         if (!encoded.empty()) VLT_TRY(sink.write(encoded));
     }
     encoded.clear();
@@ -89,43 +72,98 @@ std::string header_text(std::string_view text, MailCharset charset) {
     return trim(encode_header_text(encoding::unicode_han2zen(text)));
 }
 
-// The ISO-2022-JP text part after its header lines: the empty line, the body
-// and its final line end, appended to `pending` for the caller to write.
-void append_jis_body(std::string_view body, std::string& pending) {
-    std::string text = "\r\n";
-    text += encoding::unicode_han2zen(trim(normalize_crlf(body)));
-    text += kCrLf;
-    encoding::append_jis(pending, text);
+// The body without spaces at both ends, then without NULs at both ends, then
+// again without spaces: what the text part carries.
+std::string_view trimmed_body(std::string_view body) {
+    for (const char c : {' ', '\0', ' '}) {
+        const std::size_t first = body.find_first_not_of(c);
+        if (first == std::string_view::npos) return {};
+        body = body.substr(first, body.find_last_not_of(c) + 1 - first);
+    }
+    return body;
+}
+
+// The text part after its header lines: CR LF, the trimmed body with its line
+// ends made CR LF and its half-width katakana widened, CR LF; all of it in
+// ISO-2022-JP. The body is converted a piece at a time into `pending`, which
+// goes to the sink whenever it has grown to a piece; what is left of it at the
+// end is the caller's to write.
+Status write_text_body(std::string_view body, std::string& pending, ByteSink& sink) {
+    body = trimmed_body(body);
+    encoding::JisStreamEncoder jis;
+    CrLfNormalizer line_ends;
+    std::string lines;
+    jis.append(kCrLf, pending);
+    while (!body.empty()) {
+        const std::string_view piece = body.substr(0, kBodyPiece);
+        body.remove_prefix(piece.size());
+        lines.clear();
+        line_ends.append(piece, lines);
+        jis.append(lines, pending);
+        if (pending.size() >= kBodyPiece) {
+            VLT_TRY(sink.write(pending));
+            pending.clear();
+        }
+    }
+    jis.append(kCrLf, pending);
+    jis.finish(pending);
+    return {};
+}
+
+// Where a piece of the body may end at or before `limit`: before an ASCII byte
+// when there is one near the end, otherwise before the start of a character
+// that is not a sound mark, so that neither a character nor a half-width
+// katakana and its sound mark are split between two pieces.
+std::size_t piece_end(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (std::size_t at = limit; at > limit / 2; --at) {
+        if (byte(at) < 0x80) return at;
+    }
+    for (std::size_t at = limit; at > 0; --at) {
+        const bool starts = (byte(at) & 0xC0) != 0x80;
+        const bool sound_mark = at + 2 < text.size() && byte(at) == 0xEF && byte(at + 1) == 0xBE &&
+                                (byte(at + 2) == 0x9E || byte(at + 2) == 0x9F);
+        if (starts && !sound_mark) return at;
+    }
+    return text.size();
 }
 
 // The UTF-8 text part after its header lines: `pending` and the empty line
-// are written first, then the body and its final line end in base64 lines,
-// encoded piece by piece, and the line end after the last base64 line.
-// `pending` is left empty.
+// are written first, then the trimmed body with its line ends made CR LF, its
+// half-width katakana widened and a final line end, in base64 lines encoded a
+// piece at a time, and the line end after the last base64 line. `pending` is
+// left empty.
 Status write_utf8_body(std::string_view body, std::string& pending, ByteSink& sink) {
     pending += kCrLf;
     VLT_TRY(sink.write(pending));
     pending.clear();
 
-    std::string text = encoding::widen_kana(trim(normalize_crlf(body)));
-    text += kCrLf;
-    std::string encoded;
-    encoded.reserve(kReadPiece / 3 * 4 + kReadPiece / 57 * 2 + 8);
+    body = trimmed_body(body);
+    CrLfNormalizer line_ends;
     encoding::Base64StreamEncoder encoder;
+    std::string lines;
+    std::string widened;
+    std::string encoded;
     bool line_ended = false;
-    const auto put = [&]() -> Status {
+    const auto put = [&](std::string_view text, bool last) -> Status {
+        encoded.clear();
+        encoder.update(text, encoded);
+        if (last) encoder.finish(encoded);
         if (encoded.empty()) return {};
         line_ended = encoded.ends_with(kCrLf);
         return sink.write(encoded);
     };
-    for (std::size_t at = 0; at < text.size(); at += kReadPiece) {
-        encoded.clear();
-        encoder.update(std::string_view(text).substr(at, kReadPiece), encoded);
-        VLT_TRY(put());
+    while (!body.empty()) {
+        const std::string_view piece = body.substr(0, piece_end(body, kBodyPiece));
+        body.remove_prefix(piece.size());
+        lines.clear();
+        line_ends.append(piece, lines);
+        widened.clear();
+        encoding::append_widened_kana(lines, widened);
+        VLT_TRY(put(widened, false));
     }
-    encoded.clear();
-    encoder.finish(encoded);
-    VLT_TRY(put());
+    VLT_TRY(put(kCrLf, true));
     return line_ended ? Status{} : sink.write(kCrLf);
 }
 
@@ -142,11 +180,10 @@ std::string make_date_text(std::chrono::system_clock::time_point now) {
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
+    const std::tm local = local_time(t);
 
     char zone[32];
-    const long offset = local.tm_gmtoff;
+    const long offset = utc_offset_seconds(local, t);
     if (offset == 9 * 3600) {
         std::snprintf(zone, sizeof zone, " +0900 (JST)");
     } else {
@@ -241,10 +278,11 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
 
     // The attachment is opened before anything is written, so a file that has
     // gone since it was prepared fails the message before its first octet.
-    std::optional<FileHandle> file;
+    std::optional<InputFile> file;
     if (attachment != nullptr) {
-        file.emplace(open(attachment->path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (file->fd() < 0) return attach_error(errno);
+        auto opened = InputFile::open(attachment->path, Links::Follow);
+        if (!opened.ok()) return attach_error(opened.error());
+        file.emplace(std::move(*opened));
     }
 
     ComposedHeader composed;
@@ -256,7 +294,7 @@ Result<ComposedHeader> write_message(const MessageFields& fields, const HeaderOp
     if (utf8) {
         VLT_TRY(write_utf8_body(fields.body, text, sink));
     } else {
-        append_jis_body(fields.body, text);
+        VLT_TRY(write_text_body(fields.body, text, sink));
     }
     if (attachment != nullptr) {
         text += kCrLf;

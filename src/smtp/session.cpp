@@ -289,8 +289,10 @@ std::chrono::system_clock::time_point now_of(const SendRequest& r) {
 // The message text, dot-stuffed, in large pieces. Without the final "." after
 // a failure the server discards the partial message.
 Status message(Sending& s) {
-    const SendRequest& r = s.r;
-    MessageFields fields{r.from, r.to, r.cc, r.reply_to, r.errors_to, r.subject, r.body};
+    SendRequest& r = s.r;
+    // The body is lent to the fields, not copied (it may be large), and given
+    // back when the message has been written.
+    MessageFields fields{r.from, r.to, r.cc, r.reply_to, r.errors_to, r.subject, std::move(r.body)};
     ComposeContext context{r.mailer_text, r.boundary, now_of(r)};
     WireExcerpt excerpt;
     SessionSink socket_sink(*s.session, r.yield, r.log_detail == "ALL" ? &s.copy : nullptr,
@@ -298,6 +300,7 @@ Status message(Sending& s) {
     DotStuffingSink stuffing(socket_sink);
     auto written =
         write_message(fields, r.header, r.attachment ? &*r.attachment : nullptr, context, stuffing);
+    r.body = std::move(fields.body);
     Status sent = written.ok() ? socket_sink.flush() : Status(std::move(written).error());
     // The transcript shows what went on the wire, also when the text broke off.
     if (r.protocol_logging) s.session->transcript().append(excerpt.text());
@@ -372,7 +375,9 @@ Delivery finish(Sending& s) {
     s.session->close();
     const std::string marker(net::kLogMarker);
     if (r.log_detail == "ALL") {
-        write_log_or_warn(s.log, "Scrivlane", s.copy + "\r\n" + marker);
+        s.copy += "\r\n";
+        s.copy += marker;
+        write_log_or_warn(s.log, "Scrivlane", s.copy);
     } else if (r.log_detail == "HDR") {
         write_log_or_warn(s.log, "Scrivlane", s.header_block + "\r\n" + marker);
     }
@@ -384,11 +389,13 @@ Delivery finish(Sending& s) {
 
 std::vector<std::string> split_addresses(const std::string& list) {
     std::vector<std::string> out;
-    if (list.empty()) return out;
-    for (long n = 1;; ++n) {
-        auto field = get_field(list, n, ",");
-        if (!field) break;
-        if (!field->empty()) out.push_back(std::move(*field));
+    std::string_view rest(list);
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        std::string address = trim(rest.substr(0, comma));
+        if (!address.empty()) out.push_back(std::move(address));
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
     }
     return out;
 }

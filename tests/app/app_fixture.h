@@ -20,11 +20,13 @@ namespace vlt::app::testing {
 class RecordingWindows final : public ui::Windows {
   public:
     void show_message(std::string_view text, bool wide) override {
+        if (on_open) on_open();
         shown.emplace_back(text);
         wide_flags.push_back(wide);
     }
     ui::FormOutcome edit_params(ui::ParamFields& fields,
                                 const ui::ParamWindowOptions& options) override {
+        if (on_open) on_open();
         ++param_windows;
         countdown = options.countdown;
         if (param_answer) {
@@ -34,6 +36,7 @@ class RecordingWindows final : public ui::Windows {
         return param_outcome;
     }
     ui::FormOutcome edit_settings(ui::SettingsFields& fields) override {
+        if (on_open) on_open();
         ++settings_windows;
         if (settings_answer) {
             fields = *settings_answer;
@@ -51,6 +54,8 @@ class RecordingWindows final : public ui::Windows {
     std::optional<ui::ParamFields> param_answer;
     ui::FormOutcome param_outcome = ui::FormOutcome::Closed;
     std::optional<ui::SettingsFields> settings_answer;
+    // Called as each window opens.
+    std::function<void()> on_open;
 };
 
 inline net::SessionLimits short_limits() {
@@ -94,8 +99,15 @@ class RunFixture : public ::testing::Test {
             printed += text;
         };
         env.now = [] { return kFixedTime; };
-        env.os_name = [] { return std::string("TestOS 1.0"); };
+        env.os_name = [this] {
+            if (on_os_name) on_os_name();
+            return std::string("TestOS 1.0");
+        };
         env.limits = limits;
+        env.read_password = [this] {
+            ++password_reads;
+            return password_answer;
+        };
         RunContext ctx(std::move(env));
         const int status = run(ctx);
         reports = ctx.report.reported();
@@ -132,6 +144,11 @@ class RunFixture : public ::testing::Test {
     std::function<void(std::chrono::milliseconds)> on_sleep;
     // Called before each text is printed.
     std::function<void()> on_print;
+    // Called when a sending run asks for the system's name, just before it connects.
+    std::function<void()> on_os_name;
+    // What a password item "-" reads from outside the command line.
+    Result<std::string> password_answer = std::string();
+    int password_reads = 0;
     net::SessionLimits limits = short_limits();
     std::vector<std::string> reports;
     std::string printed;

@@ -47,28 +47,58 @@ TEST_F(RunFlow, BlankCommandLineShowsUsageAndFails) {
     EXPECT_EQ(read("vellumtideERR1.log"), error_entry("パラメータの指定に誤りがあります "));
 }
 
-// Whatever exception reaches the top of a run becomes one report and status 1.
+// An exception that reaches the run ends it with status 1 and the error
+// report of its run-time error: 7 for an allocation failure, 5 for anything
+// else. A sending run follows it with its own report, whichever step failed;
+// the other paths have none.
 TEST_F(RunFlow, EscapedExceptionsAreReported) {
+    const std::string no_memory =
+        "エラー番号 :7 -- PrjVellumtide でエラーが発生しました。 \r\nメモリが不足しています。";
+    const std::string invalid =
+        "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 \r\n"
+        "プロシージャの呼び出し、または引数が不正です。";
+    const std::string send_failed = "メール送信に失敗しました。";
+    enum class Hook { Print, Window, OsName };
     struct Case {
         const char* name;
+        const char* arguments;
+        Hook hook;
         std::function<void()> thrower;
-        const char* report;
+        std::vector<std::string> reports;
     };
+    const auto no_room = [] { throw std::bad_alloc(); };
     const Case cases[] = {
-        {"allocation", [] { throw std::bad_alloc(); },
-         "エラー番号 :7 -- PrjVellumtide でエラーが発生しました。 \r\nメモリが不足しています。"},
-        {"library", [] { throw std::out_of_range("x"); },
-         "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 \r\n"
-         "プロシージャの呼び出し、または引数が不正です。"},
-        {"not_an_exception_class", [] { throw 42; },
-         "エラー番号 :5 -- PrjVellumtide でエラーが発生しました。 \r\n"
-         "プロシージャの呼び出し、または引数が不正です。"},
+        {"version, allocation", "--version", Hook::Print, no_room, {no_memory}},
+        {"version, library",
+         "--version",
+         Hook::Print,
+         [] { throw std::out_of_range("x"); },
+         {invalid}},
+        {"version, not an exception class", "--version", Hook::Print, [] { throw 42; }, {invalid}},
+        {"settings window", "--conf, s, 25, f@x, , , u, p", Hook::Window, no_room, {no_memory}},
+        {"info window", "--info", Hook::Window, no_room, {no_memory}},
+        {"sending, parameter window",
+         "to@example.com, , , body",
+         Hook::Window,
+         no_room,
+         {no_memory, send_failed}},
+        {"sending, before connecting",
+         "to@example.com, , s, body",
+         Hook::OsName,
+         no_room,
+         {no_memory, send_failed}},
     };
+    ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
     for (const Case& c : cases) {
         std::filesystem::remove(folder / "vellumtideERR1.log");
-        on_print = c.thrower;
-        EXPECT_EQ(run_with("--version"), 1) << c.name;
-        EXPECT_EQ(read("vellumtideERR1.log"), error_entry(c.report)) << c.name;
+        on_print = c.hook == Hook::Print ? c.thrower : nullptr;
+        windows.on_open = c.hook == Hook::Window ? c.thrower : nullptr;
+        on_os_name = c.hook == Hook::OsName ? c.thrower : nullptr;
+        EXPECT_EQ(run_with(c.arguments), 1) << c.name;
+        EXPECT_EQ(reports, c.reports) << c.name;
+        std::string log;
+        for (const std::string& report : c.reports) log += error_entry(report);
+        EXPECT_EQ(read("vellumtideERR1.log"), log) << c.name;
     }
 }
 
@@ -109,6 +139,54 @@ TEST_F(RunFlow, ConfWithoutPopServerAsksAndReports) {
         "smtp.example.com", "25", "me@example.com", "pop.example.com", "", "user", "secret"};
     EXPECT_EQ(run_with("--conf, smtp.example.com, 25, me@example.com, , , user, secret"), 0);
     EXPECT_TRUE(std::filesystem::exists(folder / "vlt.sysdat"));
+}
+
+// A password item of exactly "-" is read from outside the command line
+// before the completeness check; an empty or unreadable one leaves the
+// settings incomplete.
+TEST_F(RunFlow, PasswordFromOutsideTheCommandLine) {
+    const std::string missing = "パラメータが不足しています。";
+    struct Case {
+        const char* name;
+        const char* password_item;
+        Result<std::string> answer;
+        int reads;
+        const char* stored;  // nullptr: nothing stored
+        std::vector<std::string> reports;
+    };
+    const Case cases[] = {
+        {"read", "-", std::string("s3cret パス"), 1, "s3cret パス", {}},
+        {"quoted dash", "\"-\"", std::string("q"), 1, "q", {}},
+        {"not exactly a dash", "--", std::string("unused"), 0, "--", {}},
+        {"empty line or end of input", "-", std::string(), 1, nullptr, {missing}},
+        {"no terminal to ask on",
+         "-",
+         Error(ErrorKind::Input, "no terminal"),
+         1,
+         nullptr,
+         {"no terminal", missing}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "vlt.sysdat");
+        password_answer = c.answer;
+        password_reads = 0;
+        windows.settings_windows = 0;
+        const std::string arguments =
+            std::string("--conf, smtp.example.com, 25, me@example.com, pop.example.com, , user, ") +
+            c.password_item;
+        EXPECT_EQ(run_with(arguments), c.stored ? 0 : 1) << c.name;
+        EXPECT_EQ(password_reads, c.reads) << c.name;
+        EXPECT_EQ(reports, c.reports) << c.name;
+        // An incomplete password opens the settings window, as any missing value does.
+        EXPECT_EQ(windows.settings_windows, c.stored ? 0 : 1) << c.name;
+        auto stored = load_settings(SettingsPaths::in_folder(folder.string()), "");
+        if (c.stored) {
+            ASSERT_TRUE(stored.ok()) << c.name;
+            EXPECT_EQ(stored->password, c.stored) << c.name;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(folder / "vlt.sysdat")) << c.name;
+        }
+    }
 }
 
 TEST_F(RunFlow, XcnfWithoutPopServerStoresAtOnce) {

@@ -67,8 +67,31 @@ TEST(Text, VersionText) {
 }
 
 TEST(Wire, NormalizesBareLineEnds) {
-    EXPECT_EQ(normalize_crlf("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd");
-    EXPECT_EQ(normalize_crlf("\r\r\n\n"), "\r\n\r\n\r\n");
+    const struct {
+        std::string text;
+        std::string normalized;
+    } cases[] = {
+        {"a\nb\rc\r\nd", "a\r\nb\r\nc\r\nd"},
+        {"\r\r\n\n", "\r\n\r\n\r\n"},
+        {"\n\r", "\r\n\r\n"},
+        {"no line end", "no line end"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(normalize_crlf(c.text), c.normalized) << c.text;
+        // In pieces, cut at every pair of positions (a CR LF cut in two too),
+        // with an empty piece between.
+        for (std::size_t a = 0; a <= c.text.size(); ++a) {
+            for (std::size_t b = a; b <= c.text.size(); ++b) {
+                CrLfNormalizer pieces;
+                std::string out;
+                for (const std::string& piece : {c.text.substr(0, a), std::string(),
+                                                 c.text.substr(a, b - a), c.text.substr(b)}) {
+                    pieces.append(piece, out);
+                }
+                EXPECT_EQ(out, c.normalized) << c.text << " cut at " << a << " and " << b;
+            }
+        }
+    }
 }
 
 TEST(Wire, HeaderTextLosesLineBreaks) {

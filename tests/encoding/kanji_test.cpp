@@ -243,6 +243,51 @@ TEST(Kanji, AppendJisConvertsASegmentAsTheWholeTextWould) {
     EXPECT_EQ(out, cat({"x  ", jis_run("\x34\x41")}));
 }
 
+// The stream encoder fed the text in three pieces, cut at every pair of
+// positions (inside characters too), writes what append_jis writes for the
+// whole text: a character split between pieces, a katakana whose sound mark
+// comes in the next piece and a double-byte run open across pieces all come
+// out the same.
+TEST(Kanji, StreamEncoderMatchesTheWholeText) {
+    const std::string nul(1, '\0');
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"kanji, kana and ASCII", "a漢字ｶﾞb\r\nｳﾞｰ.\r\n"},
+        {"four-byte and missing characters", "x\U0001F600y€～"},
+        {"malformed bytes",
+         "\xE3\x81"
+         "a\xF0\x90\x80\x80\xED\xA0\x80\x80\xFF\xC2"},
+        {"a character cut off at the end", "漢\xE5\xAD"},
+        {"NUL and spaces", " " + nul + "ﾊﾟ " + nul},
+    };
+    for (const auto& c : cases) {
+        std::string whole;
+        append_jis(whole, c.text);
+        const std::string_view text = c.text;
+        for (std::size_t a = 0; a <= text.size(); ++a) {
+            for (std::size_t b = a; b <= text.size(); ++b) {
+                JisStreamEncoder stream;
+                std::string out;
+                stream.append(text.substr(0, a), out);
+                stream.append(text.substr(a, b - a), out);
+                stream.append(text.substr(b), out);
+                stream.finish(out);
+                ASSERT_EQ(out, whole) << c.name << " cut at " << a << " and " << b;
+            }
+        }
+        // After finish() the encoder starts a new text.
+        JisStreamEncoder reused;
+        std::string twice;
+        for (int i = 0; i < 2; ++i) {
+            reused.append(text, twice);
+            reused.finish(twice);
+        }
+        EXPECT_EQ(twice, whole + whole) << c.name;
+    }
+}
+
 TEST(Kanji, LongTextsAcrossTheInternalChunks) {
     // Characters of three bytes straddle every chunk boundary of the
     // converter, and the alternation makes the output more than twice the

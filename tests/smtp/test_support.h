@@ -3,11 +3,8 @@
 // sample time; the file helpers and the reference Base64 encoder come from
 // support/.
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -17,22 +14,19 @@
 
 namespace vlt::test {
 
-// Sets TZ for the lifetime of the guard and restores the previous value.
+// The process's TZ setting, and a new one that the C library's local time
+// follows at once (nullopt removes it). time_zone_posix.cpp and
+// time_zone_win32.cpp define them.
+std::optional<std::string> time_zone();
+void set_time_zone(const std::optional<std::string>& zone);
+
+// Sets TZ for the lifetime of the guard and restores the previous value. The
+// zones are POSIX TZ strings ("JST-9", "EST5EDT", "NST3:30"), which the C
+// libraries of both systems read alike.
 class ScopedTz {
   public:
-    explicit ScopedTz(const char* zone) {
-        if (const char* old = std::getenv("TZ")) m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTz() {
-        if (m_old) {
-            setenv("TZ", m_old->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
+    explicit ScopedTz(const char* zone) : m_old(time_zone()) { set_time_zone(zone); }
+    ~ScopedTz() { set_time_zone(m_old); }
     ScopedTz(const ScopedTz&) = delete;
     ScopedTz& operator=(const ScopedTz&) = delete;
 

@@ -157,12 +157,15 @@ def check_token_absent(home, token):
     check(base64.b64encode(token.encode()) not in logs, "the token's Base64 kept out")
 
 
-def oauth_delivers(mechanism, user):
+def oauth_delivers(mechanism, user, from_stdin=False):
+    """With `from_stdin`, the token command is the line read for PASS "-"."""
     def case(root):
         with vltsys.SmtpServer(root, user, PASSWORD, token=TOKEN) as server:
             home = vltsys.Home(root)
+            command = token_command(root, TOKEN)
             home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s, , %s"
-                       % (server.port, user, token_command(root, TOKEN), mechanism.lower()))
+                       % (server.port, user, "-" if from_stdin else command, mechanism.lower()),
+                       stdin_bytes=(command + "\n").encode() if from_stdin else None)
             done = home.run("to@example.com, , subject, body", env={"DEBUG_MODE": "protocol"})
             check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
             check_equal(home.error_entries(), [], "error log")
@@ -256,7 +259,8 @@ if __name__ == "__main__":
         ("aiosmtpd: wrong password", wrong_password),
         ("aiosmtpd: refused recipient", refused_recipient_sends_nothing),
         ("aiosmtpd: XOAUTH2 delivers", oauth_delivers("XOAUTH2", USER)),
-        ("aiosmtpd: OAUTHBEARER delivers, '=' escaped", oauth_delivers("OAUTHBEARER", "o=a@x.jp")),
+        ("aiosmtpd: OAUTHBEARER delivers, '=' escaped, token command from standard input",
+         oauth_delivers("OAUTHBEARER", "o=a@x.jp", from_stdin=True)),
         ("aiosmtpd: XOAUTH2 wrong token", oauth_wrong_token),
         ("aiosmtpd: token command fails", oauth_command_fails),
         ("aiosmtpd: OAUTHBEARER not offered", oauth_not_offered),

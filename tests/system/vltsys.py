@@ -19,6 +19,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 
@@ -79,16 +80,18 @@ class Home:
     def __init__(self, root):
         self.path = tempfile.mkdtemp(prefix="home-", dir=root)
 
-    def run(self, text, env=None, timeout=60, preexec_fn=None):
+    def run(self, text, env=None, timeout=60, preexec_fn=None, stdin_bytes=None):
         """Runs the program with `text` split at blanks, as a shell would;
-        `preexec_fn` prepares the child (limits, signals)."""
+        `preexec_fn` prepares the child (limits, signals); `stdin_bytes` is
+        its standard input (none when not given)."""
         full_env = {k: v for k, v in os.environ.items()
                     if k not in ("FROM_NAME", "TO_ALIAS", "CC_ALIAS", "REPLY_TO", "DEBUG_MODE")}
         full_env.update(VELLUMTIDE_HOME=self.path, VELLUMTIDE_UI="none", LANG="C.UTF-8")
         full_env.pop("DISPLAY", None)
         full_env.update(env or {})
-        return subprocess.run([PROGRAM] + text.split(), env=full_env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout, preexec_fn=preexec_fn)
+        stdin = {"stdin": subprocess.DEVNULL} if stdin_bytes is None else {"input": stdin_bytes}
+        return subprocess.run([PROGRAM] + text.split(), env=full_env, capture_output=True,
+                              timeout=timeout, preexec_fn=preexec_fn, **stdin)
 
     def start(self, text):
         """Starts the program like run() without waiting for it."""
@@ -109,8 +112,8 @@ class Home:
         match = re.search(r"POP3ユーザ ： (\S+)", done.stdout.decode("utf-8", "replace"))
         return match.group(1) if match else None
 
-    def store(self, text, env=None):
-        done = self.run(text, env)
+    def store(self, text, env=None, stdin_bytes=None):
+        done = self.run(text, env, stdin_bytes=stdin_bytes)
         check_equal(done.returncode, 0, "exit status storing the settings (%s)" % self.log("vellumtideERR"))
 
     def log(self, prefix):
@@ -203,6 +206,130 @@ class SmtpServer:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class SinkServer:
+    """A minimal SMTP server in a thread of this process: it accepts every
+    command and counts the message octets without keeping them, so that a
+    large message costs the test nothing. With `silent` it accepts the
+    connection and says nothing. Each connection ends after `lifetime`."""
+
+    REPLIES = {b"EHLO": b"250-sink\r\n250 AUTH PLAIN LOGIN\r\n", b"HELO": b"250 sink\r\n",
+               b"AUTH": b"334 \r\n", b"MAIL": b"250 ok\r\n", b"RCPT": b"250 ok\r\n",
+               b"DATA": b"354 go on\r\n", b"QUIT": b"221 bye\r\n"}
+
+    def __init__(self, silent=False, lifetime=60):
+        self.silent = silent
+        self.lifetime = lifetime
+        self.connected = threading.Event()
+        self.message_octets = []
+        self.recipients = 0
+        self.credentials = []  # the lines sent after AUTH PLAIN
+        self.stopping = threading.Event()
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.listener.settimeout(0.2)  # to notice stop() and the end of the lifetime
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        end = time.monotonic() + self.lifetime
+        with contextlib.suppress(OSError):
+            while not self.stopping.is_set() and time.monotonic() < end:
+                try:
+                    conn, _ = self.listener.accept()
+                except socket.timeout:
+                    continue
+                with conn:
+                    conn.settimeout(self.lifetime)
+                    self.connected.set()
+                    if self.silent:
+                        self._listen_only(conn)
+                        continue
+                    with contextlib.suppress(OSError):
+                        self._converse(conn)
+
+    def _listen_only(self, conn):
+        """Reads what the client sends until it closes or stop() is called."""
+        conn.settimeout(0.2)
+        while not self.stopping.is_set():
+            try:
+                if not conn.recv(65536):
+                    return
+            except socket.timeout:
+                continue
+
+    def _converse(self, conn):
+        conn.sendall(b"220 sink ready\r\n")
+        pending = b""
+        credentials = False  # the line after AUTH PLAIN carries them
+        while True:
+            chunk = conn.recv(1 << 20)
+            if not chunk:
+                return
+            pending += chunk
+            while b"\r\n" in pending:
+                line, pending = pending.split(b"\r\n", 1)
+                verb = line[:4].upper()
+                if verb == b"RCPT":
+                    self.recipients += 1
+                if credentials:
+                    self.credentials.append(line)
+                reply = b"235 ok\r\n" if credentials else self.REPLIES.get(verb, b"250 ok\r\n")
+                credentials = verb == b"AUTH"
+                conn.sendall(reply)
+                if verb == b"DATA":
+                    pending = self._message(conn, pending)
+                    conn.sendall(b"250 accepted\r\n")
+                elif verb == b"QUIT":
+                    return
+
+    def _message(self, conn, pending):
+        """Counts the octets up to the CR LF before "." CR LF; returns what follows."""
+        received = 0  # octets before `data`
+        data = pending
+        while True:
+            end = data.find(b"\r\n.\r\n")
+            if end >= 0:
+                self.message_octets.append(received + end + 2)
+                return data[end + 5:]
+            keep = min(4, len(data))
+            received += len(data) - keep
+            more = conn.recv(1 << 20)
+            if not more:
+                raise OSError("connection closed in the message")
+            data = data[len(data) - keep:] + more
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(self.lifetime)
+        self.listener.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def run_measured(args, env, timeout=120, preexec_fn=None, stdin=subprocess.DEVNULL):
+    """Runs a program and returns (exit status, its own peak resident memory
+    in KiB), read from the rusage of that one child."""
+    proc = subprocess.Popen(args, env=env, stdin=stdin, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, preexec_fn=preexec_fn)
+    deadline = time.monotonic() + timeout
+    while True:
+        pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
+        if pid == proc.pid:
+            proc.returncode = os.waitstatus_to_exitcode(status)
+            return proc.returncode, usage.ru_maxrss
+        if time.monotonic() > deadline:
+            proc.kill()
+            proc.wait()
+            raise AssertionError("%s did not end within %d s" % (args[0], timeout))
+        time.sleep(0.05)
 
 
 class Dovecot:

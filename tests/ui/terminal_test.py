@@ -8,7 +8,10 @@ required labels in bold, the password without echo (and echo back on after),
 a multi-line body, declining the confirmation, the countdown running out, and
 the password prompt that asks on the terminal whatever standard input is.
 
-    terminal_test.py UI_DRIVER
+    terminal_test.py UI_DRIVER PROGRAM
+
+The last case stores settings with the program itself, its password item
+"-" answered at the prompt.
 
 Exits 77 (skipped) when tmux is missing.
 """
@@ -244,6 +247,19 @@ def test_password_prompt_on_the_terminal(t, driver):
     check(got["outcome"] == "Failed" and got["fields"]["error"].startswith("エラー番号 :"), got)
 
 
+def test_program_asks_for_a_dash_password(t, driver, program):
+    home = t.path("home")
+    os.makedirs(home, exist_ok=True)
+    t.start("dash", shlex.quote(program) + " --xcnf, s.example.com, 25, f@example.com, , , u, -",
+            {"VELLUMTIDE_HOME": home, "VELLUMTIDE_UI": "none"})
+    t.answer("dash", "パスワード: ", "s3cret")
+    t.modes("dash")  # the program has ended
+    check("s3cret" not in t.screen("dash"), "password echoed")
+    check(os.path.exists(os.path.join(home, "vlt.sysdat")), "settings not stored:\n" +
+          t.screen("dash"))
+    t.stop("dash")
+
+
 TESTS = [
     test_params_prompts_defaults_and_body,
     test_settings_password_without_echo,
@@ -255,10 +271,10 @@ TESTS = [
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    driver = sys.argv[1]
+    driver, program = sys.argv[1:]
     for tool in ("tmux", "timeout"):
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed")
@@ -267,7 +283,10 @@ def main():
         t = Tmux(work)
         try:
             return run_cases([(test.__name__, lambda _root, test=test: test(t, driver))
-                              for test in TESTS])
+                              for test in TESTS] +
+                             [("test_program_asks_for_a_dash_password",
+                               lambda _root: test_program_asks_for_a_dash_password(t, driver,
+                                                                                   program))])
         finally:
             t.kill_server()
 
