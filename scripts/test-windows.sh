@@ -44,5 +44,5 @@ vlt_wine_start "$build"
 vlt_wine_exec ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$jobs"
 
 # The system tests of vellumtide.exe under wine (they need build/vellumtide
-# too). HOOK, OFF UNTIL build-win/vellumtide.exe BUILDS: remove the "#" below.
-# vlt_wine_exec /usr/bin/python3 tests/system/windows_test.py
+# too, for the settings file shared between the two builds).
+vlt_wine_exec /usr/bin/python3 tests/system/windows_test.py

@@ -46,6 +46,7 @@ constexpr ItemPlace kItemPlaces[] = {
     {&ServerValues::password, Width::Kept, nullptr, Width::Kept},
 };
 constexpr long kTlsItem = 9;
+constexpr long kAuthMechItem = 10;
 
 RunMode mode_of(std::string_view flag) {
     if (flag == "--conf") return RunMode::Conf;
@@ -83,6 +84,8 @@ void place_item(long item, const ItemValue& v, CommandLine& line) {
         }
     } else if (item == kTlsItem) {
         line.tls = trim(v.narrowed);
+    } else if (item == kAuthMechItem) {
+        line.auth_mech = trim(v.narrowed);
     }
 }
 

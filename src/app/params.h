@@ -3,7 +3,8 @@
 // environment options.
 //
 // The argument text is split at commas. A settings run (--conf, --xcnf) reads
-// items 2-8 as the seven server values and item 9 as the encryption; any
+// items 2-8 as the seven server values, item 9 as the encryption and item 10
+// as the authentication mechanism; any
 // other run reads items 1-5 as the message values. The values are the fields
 // of the windows that ask for them when they are missing.
 
@@ -38,7 +39,8 @@ struct CommandLine {
     RunMode mode = RunMode::Send;
     // Filled in settings runs only.
     ServerValues server;
-    std::string tls;  // the ninth item: the encryption setting
+    std::string tls;        // the ninth item: the encryption setting
+    std::string auth_mech;  // the tenth item: the authentication mechanism
     // Filled in the other runs only.
     MessageValues message;
 

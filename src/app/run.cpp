@@ -5,6 +5,7 @@
 
 #include "app/platform.h"
 #include "common/console.h"
+#include "app/token.h"
 #include "common/error_text.h"
 #include "common/files.h"
 #include "common/text.h"
@@ -43,6 +44,12 @@ Status out_of_memory_reported(std::string_view report, Step&& step) {
     }
 }
 
+smtp::AuthMechanism auth_mechanism(std::string_view setting) {
+    if (setting == "XOAUTH2") return smtp::AuthMechanism::XOAuth2;
+    if (setting == "OAUTHBEARER") return smtp::AuthMechanism::OAuthBearer;
+    return smtp::AuthMechanism::Password;
+}
+
 net::TlsMode tls_mode(std::string_view setting) {
     if (setting == "SSL") return net::TlsMode::Implicit;
     if (setting == "STARTTLS") return net::TlsMode::StartTls;
@@ -78,6 +85,7 @@ ServerSettings settings_of(const ServerValues& v, const CommandLine& line) {
     s.user = v.user;
     s.password = v.password;
     s.tls = line.tls;
+    s.auth_mech = line.auth_mech;
     return s;
 }
 
@@ -118,6 +126,8 @@ Status settings_path(RunContext& ctx) {
     // The ninth item arrives trimmed from the command line.
     VLT_TRY(check_tls_setting(settings.tls));
     settings.tls = normalize_tls(settings.tls);
+    VLT_TRY_ASSIGN(mech, stored_auth_mech(settings.auth_mech, settings.use_smtp_auth));
+    settings.auth_mech = std::move(mech);
     if (ctx.env.folders.making == FolderMaking::WhenMissing) {
         VLT_TRY(make_private_folder(ctx.env.folders.settings));
     }
@@ -209,6 +219,7 @@ void address_servers(const ServerSettings& s, smtp::SendRequest& request) {
     request.use_smtp_auth = s.use_smtp_auth;
     request.user = s.user;
     request.password = s.password;
+    request.auth_mechanism = auth_mechanism(s.auth_mech);
 }
 
 Result<smtp::SendRequest> make_request(RunContext& ctx, MessageValues m) {
@@ -256,6 +267,16 @@ Status pop_login(RunContext& ctx, smtp::SendRequest& request) {
     return {};
 }
 
+// With an OAuth mechanism the stored password is the token command: its
+// output replaces it before any connection.
+Status take_access_token(const RunContext& ctx, smtp::SendRequest& request) {
+    if (request.auth_mechanism == smtp::AuthMechanism::Password) return {};
+    auto token = fetch_access_token(request.password, ctx.env.token_limit);
+    if (!token.ok()) return std::move(token).error().then(kSendFailed);
+    request.password = std::move(token).value();
+    return {};
+}
+
 Status send(RunContext& ctx, smtp::SendRequest& request) {
     request.mailer_text = smtp::make_mailer_text(os_name_of(ctx));
     auto sent = smtp::send_mail(request, ctx.log);
@@ -284,6 +305,7 @@ Status send_message(RunContext& ctx) {
     if (!request.use_smtp_auth) {
         VLT_TRY(out_of_memory_reported(kLoginFailed, [&] { return pop_login(ctx, request); }));
     }
+    VLT_TRY(take_access_token(ctx, request));
     return send(ctx, request);
 }
 

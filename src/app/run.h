@@ -37,6 +37,8 @@ struct RunEnvironment {
     std::function<std::string()> os_name;
     net::SessionLimits limits;
     std::chrono::milliseconds param_countdown{180000};
+    // The time the token command of an OAuth sign-in may take.
+    std::chrono::milliseconds token_limit{60000};
     std::function<void(std::string_view)> print;  // standard output; empty uses stdout
     // The password of a settings run whose password item is "-"; empty reads
     // it from outside the command line (password_from_outside).

@@ -94,7 +94,7 @@ Result<std::string> settings_bytes(const std::string& path) {
 template <typename Settings>
 auto stored_fields(Settings& s) {
     using Text = std::conditional_t<std::is_const_v<Settings>, const std::string, std::string>;
-    return std::array<std::pair<const char*, Text*>, 8>{{
+    return std::array<std::pair<const char*, Text*>, 9>{{
         {"SMTP_SERVER:", &s.smtp_server},
         {"SMTP_PORT:", &s.smtp_port},
         {"FROM:", &s.from},
@@ -103,6 +103,7 @@ auto stored_fields(Settings& s) {
         {"MAIL_USER:", &s.user},
         {"MAIL_PASSWD:", &s.password},
         {"TLS:", &s.tls},
+        {"AUTHMECH:", &s.auth_mech},
     }};
 }
 
@@ -233,6 +234,14 @@ Status check_tls_setting(std::string_view value) {
     return Error(ErrorKind::Config, "暗号化の指定が正しくありません: " + std::string(value));
 }
 
+Result<std::string> stored_auth_mech(std::string_view value, bool use_smtp_auth) {
+    const std::string upper = to_upper_ascii(value);
+    if (upper.empty() || (use_smtp_auth && (upper == "XOAUTH2" || upper == "OAUTHBEARER"))) {
+        return upper;
+    }
+    return Error(ErrorKind::Config, "認証機構の指定に誤りがあります。(" + std::string(value) + ")");
+}
+
 Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_view usage_line1,
                                      const ReplaceOptions& store) {
     VLT_TRY_ASSIGN(text, settings_bytes(paths.current));
@@ -247,13 +256,15 @@ Result<ServerSettings> load_settings(const SettingsPaths& paths, std::string_vie
     VLT_TRY(check_complete(s, usage_line1));
     VLT_TRY(check_tls_setting(s.tls));
     s.tls = normalize_tls(s.tls);
+    VLT_TRY_ASSIGN(mech, stored_auth_mech(s.auth_mech, s.use_smtp_auth));
+    s.auth_mech = std::move(mech);
     return s;
 }
 
 Status save_settings(const SettingsPaths& paths, ServerSettings s, std::string_view usage_line1,
                      const std::function<unsigned()>& random, const ReplaceOptions& store) {
     for (std::string* field : {&s.smtp_server, &s.smtp_port, &s.from, &s.pop_server, &s.pop_port,
-                               &s.user, &s.password, &s.tls}) {
+                               &s.user, &s.password, &s.tls, &s.auth_mech}) {
         *field = trim(*field);
     }
     VLT_TRY(check_complete(s, usage_line1));
@@ -290,6 +301,7 @@ std::string settings_display_text(const ServerSettings& s) {
     t += "  POP3ポート ： " + s.pop_port + "\r\n";
     t += "  POP3ユーザ ： " + s.user;
     if (!s.tls.empty()) t += "\r\n  暗号化 ： " + s.tls;
+    if (!s.auth_mech.empty()) t += "\r\n  認証機構 ： " + s.auth_mech;
     return t;
 }
 

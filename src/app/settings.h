@@ -15,8 +15,8 @@
 
 namespace vlt::app {
 
-// The settings as stored: the authentication style, the seven server values
-// and the encryption.
+// The settings as stored: the authentication style, the seven server values,
+// the encryption and the authentication mechanism.
 struct ServerSettings {
     bool use_smtp_auth = false;
     std::string smtp_server;
@@ -27,6 +27,9 @@ struct ServerSettings {
     std::string user;
     std::string password;
     std::string tls;  // "", "STARTTLS" or "SSL"
+    // "" (PLAIN or LOGIN as the server offers), "XOAUTH2" or "OAUTHBEARER". With
+    // an OAuth mechanism the password is the command that prints an access token.
+    std::string auth_mech;
 };
 
 struct SettingsPaths {
@@ -55,6 +58,10 @@ Status check_complete(const ServerSettings& s, std::string_view usage_line1);
 Status check_tls_setting(std::string_view value);
 // The encryption value as stored: capitals, or unchanged when not valid.
 std::string normalize_tls(std::string_view value);
+// The mechanism as stored (capitals). Fails with "認証機構の指定に誤りがあります。("
+// + value + ")" for a value other than XOAUTH2 or OAUTHBEARER (any case) or
+// empty, and for any value at all in the POP before SMTP style.
+Result<std::string> stored_auth_mech(std::string_view value, bool use_smtp_auth);
 // Fails for a value holding CR, LF, a tab or NUL, which would break the
 // file's lines.
 Status check_storable(const ServerSettings& s);

@@ -9,7 +9,7 @@ namespace vlt::net {
 namespace {
 
 // POP3 rows accept 1, the code a "+OK" line gets.
-constexpr std::array<CommandRow, 18> kCommandTable{{
+constexpr std::array<CommandRow, 19> kCommandTable{{
     {CommandId::Helo, "HELO コマンド", {250, 0}},
     {CommandId::MailFrom, "MAIL FROM コマンド", {250, 0}},
     {CommandId::RcptTo, "RCPT TO コマンド", {250, 251}},
@@ -19,6 +19,7 @@ constexpr std::array<CommandRow, 18> kCommandTable{{
     {CommandId::Ehlo, "EHLO コマンド", {250, 0}},
     {CommandId::Auth, "AUTH コマンド", {334, 235}, 502},
     {CommandId::AuthData, "AUTH コマンド", {334, 235}, 502},
+    {CommandId::AuthInitial, "AUTH コマンド", {334, 235}, 502},
     {CommandId::StartTls, "STARTTLS コマンド", {220, 0}},
     {CommandId::PopUser, "USER コマンド", {1, 0}},
     {CommandId::PopPass, "PASS コマンド", {1, 0}},

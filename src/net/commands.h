@@ -25,8 +25,9 @@ enum class CommandId {
     DataContent,
     Quit,
     Ehlo,
-    Auth,      // AUTH PLAIN / AUTH LOGIN command line
-    AuthData,  // a credentials line: masked in the transcript
+    Auth,         // AUTH PLAIN / AUTH LOGIN, or an answer that carries no credential
+    AuthData,     // a credentials line: masked in the transcript
+    AuthInitial,  // AUTH with the credentials on the line: the credentials masked
     StartTls,
     PopUser,
     PopPass,

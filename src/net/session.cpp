@@ -57,6 +57,8 @@ Mask mask_of(CommandId id) {
             return Mask::Whole;
         case CommandId::PopPass:
             return Mask::Password;
+        case CommandId::AuthInitial:
+            return Mask::LastWord;
         default:
             return Mask::None;
     }
@@ -263,6 +265,8 @@ Result<Reply> SocketSession::command(CommandId id, std::string_view line, Transc
         }
         Impl& s = *m_impl;
         if (id == CommandId::AuthData) s.server_text.add_secret(line);
+        if (id == CommandId::AuthInitial)
+            s.server_text.add_secret(line.substr(line.rfind(' ') + 1));
         std::string sent(line);
         sent += "\r\n";
         const IoResult put = s.send(sent);
@@ -329,6 +333,10 @@ void SocketSession::add_secret(std::string_view secret) {
 void SocketSession::add_login(std::string_view user, std::string_view password) {
     if (first_characters(user, 3).size() < user.size()) add_secret(user);
     add_secret(password);
+}
+
+std::string SocketSession::log_text(std::string_view bytes) const {
+    return m_impl->log_text(bytes);
 }
 
 Transcript& SocketSession::transcript() {

@@ -127,12 +127,17 @@ class SocketSession {
     Status start_tls();
 
     // A credential of this run: replaced by "***" wherever a reply quotes it
-    // in a report or the transcript. Lines sent as CommandId::AuthData are
-    // added by command() itself.
+    // in a report or the transcript. Lines sent as CommandId::AuthData, and
+    // the last word of a CommandId::AuthInitial line, are added by command()
+    // itself.
     void add_secret(std::string_view secret);
     // The user name and password of a login; a user name shorter than four
     // characters is too common a text to mask.
     void add_login(std::string_view user, std::string_view password);
+
+    // Server bytes as a report or the transcript may quote them: decoded,
+    // credentials masked, control characters made harmless (log_text.h).
+    std::string log_text(std::string_view bytes) const;
 
     Transcript& transcript();
     // Reports given during a successful open that did not stop it (a socket

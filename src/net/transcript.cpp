@@ -40,6 +40,12 @@ void Transcript::add_exchange(std::string_view sent, std::string_view reply, Mas
         case Mask::Password:
             m_text += "PASS ***\r\n";
             break;
+        case Mask::LastWord: {
+            const std::size_t blank = sent.rfind(' ');
+            if (blank != std::string_view::npos) m_text += sent.substr(0, blank + 1);
+            m_text += "***\r\n";
+            break;
+        }
     }
     m_text += reply;
 }

@@ -5,9 +5,9 @@
 // The transcript starts as the greeting; each exchange adds
 // ">>" + mm:ss + ">> " + the command as sent + the reply text. Credentials
 // never reach it: a credentials line shows as "***" and a POP3 password as
-// "PASS ***". The stamps come from the clock the transcript is given (local
-// minutes and seconds of its time); without one, from the system clock. The
-// texts given to it are log text already (server text made harmless by
+// "PASS ***", and an AUTH line that carries them as "AUTH XOAUTH2 ***". The stamps come from the
+// clock the transcript is given (local minutes and seconds of its time); without one, from the
+// system clock. The texts given to it are log text already (server text made harmless by
 // ServerText, log_text.h).
 
 #include <chrono>
@@ -30,6 +30,7 @@ enum class Mask {
     None,      // as sent
     Whole,     // "***" + CR LF (a credentials line)
     Password,  // "PASS ***" + CR LF
+    LastWord,  // the line up to its last blank, then "***" + CR LF ("AUTH XOAUTH2 ***")
 };
 
 class Transcript {

@@ -1,7 +1,8 @@
 #pragma once
 // One SMTP conversation that delivers one message.
 //
-// send_mail greets the server (HELO, or EHLO with AUTH PLAIN / LOGIN), names
+// send_mail greets the server (HELO, or EHLO with AUTH PLAIN / LOGIN, or with
+// the OAuth 2.0 mechanisms XOAUTH2 / OAUTHBEARER when they are asked), names
 // the sender and each recipient, sends the message after DATA (dot-stuffed,
 // the attachment streamed from its file) and quits. It writes the message log
 // and, when protocol logging is on, the transcript. A failure comes back as an
@@ -27,7 +28,7 @@ enum class SmtpStep {
     Envelope,      // the addresses are checked; nothing is sent
     Connect,       // connect, TLS, greeting
     Greet,         // HELO / EHLO, STARTTLS
-    Authenticate,  // AUTH PLAIN / LOGIN
+    Authenticate,  // AUTH PLAIN / LOGIN / XOAUTH2 / OAUTHBEARER
     MailFrom,
     RcptTo,
     Data,
@@ -37,6 +38,16 @@ enum class SmtpStep {
 };
 
 std::string_view step_name(SmtpStep step);
+
+// How the SMTP AUTH style signs in.
+enum class AuthMechanism {
+    Password,     // AUTH PLAIN or LOGIN, as the server offers
+    XOAuth2,      // AUTH XOAUTH2 with an access token
+    OAuthBearer,  // AUTH OAUTHBEARER (RFC 7628) with an access token
+};
+
+// "XOAUTH2" or "OAUTHBEARER"; empty for Password.
+std::string_view mechanism_name(AuthMechanism mechanism);
 
 struct SendRequest {
     std::string server;
@@ -54,7 +65,8 @@ struct SendRequest {
     bool use_smtp_auth = false;
     bool pop_login_done = false;
     std::string user;
-    std::string password;
+    std::string password;  // with an OAuth mechanism: the access token
+    AuthMechanism auth_mechanism = AuthMechanism::Password;
     net::TlsMode tls = net::TlsMode::None;
 
     HeaderOptions header;

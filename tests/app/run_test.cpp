@@ -202,12 +202,51 @@ TEST_F(RunFlow, RefusesValuesThatWouldBreakTheFile) {
 }
 
 TEST_F(RunFlow, EncryptionSetting) {
-    EXPECT_EQ(run_with("--xcnf, s, 587, f@x, , , u, p, starttls, ignored"), 0);
+    EXPECT_EQ(run_with("--xcnf, s, 587, f@x, , , u, p, starttls, , ignored"), 0);
     EXPECT_EQ(run_with("--info"), 0);
     ASSERT_EQ(windows.shown.size(), 1u);
     EXPECT_NE(windows.shown[0].find("\r\n  暗号化 ： STARTTLS"), std::string::npos);
     EXPECT_EQ(run_with("--xcnf, s, 25, f@x, , , u, p, tls13"), 1);
     EXPECT_EQ(reports, std::vector<std::string>{"暗号化の指定が正しくありません: tls13"});
+}
+
+// The tenth item: the authentication mechanism, stored in capitals and shown
+// after the encryption; any other value leaves the stored settings as they were.
+TEST_F(RunFlow, AuthenticationMechanismSetting) {
+    struct Case {
+        const char* name;
+        const char* text;
+        const char* report;      // empty: stored
+        const char* info_lines;  // the end of --info before the settings file line
+    };
+    const Case cases[] = {
+        {"xoauth2_any_case", "--xcnf, s, 587, f@x, , , u, get-token, starttls, xOAuth2", "",
+         "  POP3ユーザ ： u\r\n  暗号化 ： STARTTLS\r\n  認証機構 ： XOAUTH2"},
+        {"oauthbearer_without_encryption", "--xcnf, s, 587, f@x, , , u, get-token, , oauthbearer",
+         "", "  POP3ユーザ ： u\r\n  認証機構 ： OAUTHBEARER"},
+        {"empty_is_not_shown", "--xcnf, s, 25, f@x, , , u, p, , ", "", "  POP3ユーザ ： u"},
+        {"other_value", "--xcnf, s, 25, f@x, , , u, p, , CRAM-MD5",
+         "認証機構の指定に誤りがあります。(CRAM-MD5)", nullptr},
+        {"conf_with_a_tenth_item", "--conf, s, 25, f@x, pop, , u, p, , xoauth2",
+         "認証機構の指定に誤りがあります。(xoauth2)", nullptr},
+    };
+    const std::string settings_line = "\r\n  設定ファイル ： " + path("vlt.sysdat");
+    for (const Case& c : cases) {
+        ASSERT_EQ(run_with("--xcnf, before, 25, f@x, , , u, p"), 0);
+        const std::string before = read("vlt.sysdat");
+        const bool refused = *c.report != '\0';
+        EXPECT_EQ(run_with(c.text), refused ? 1 : 0) << c.name;
+        if (refused) {
+            EXPECT_EQ(reports, std::vector<std::string>{c.report}) << c.name;
+            EXPECT_EQ(read("vlt.sysdat"), before) << c.name;
+            continue;
+        }
+        windows.shown.clear();
+        ASSERT_EQ(run_with("--info"), 0) << c.name;
+        ASSERT_EQ(windows.shown.size(), 1u);
+        EXPECT_TRUE(windows.shown[0].ends_with(c.info_lines + settings_line))
+            << c.name << ": " << windows.shown[0];
+    }
 }
 
 TEST_F(RunFlow, SendingWithoutSettings) {

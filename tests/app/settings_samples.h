@@ -26,7 +26,7 @@ inline bool same(const ServerSettings& a, const ServerSettings& b) {
     return a.use_smtp_auth == b.use_smtp_auth && a.smtp_server == b.smtp_server &&
            a.smtp_port == b.smtp_port && a.from == b.from && a.pop_server == b.pop_server &&
            a.pop_port == b.pop_port && a.user == b.user && a.password == b.password &&
-           a.tls == b.tls;
+           a.tls == b.tls && a.auth_mech == b.auth_mech;
 }
 
 inline std::vector<std::string> folder_names(const std::filesystem::path& folder) {

@@ -53,10 +53,11 @@ TEST_F(SettingsFiles, RoundTripForBothStylesAndEveryKey) {
 TEST_F(SettingsFiles, PlainTextLayout) {
     ServerSettings s = sample(true);
     s.tls = "STARTTLS";
+    s.auth_mech = "XOAUTH2";
     EXPECT_EQ(settings_plain_text(s),
               "# <Vellumtide -- Config>\r\nSMTP_XCONF:\tTRUE\r\nSMTP_SERVER:\tsmtp.example.com\r\n"
               "SMTP_PORT:\t587\r\nFROM:\tme@example.com\r\nMAIL_USER:\tuser\r\n"
-              "MAIL_PASSWD:\tp#ss:word\r\nTLS:\tSTARTTLS\r\n");
+              "MAIL_PASSWD:\tp#ss:word\r\nTLS:\tSTARTTLS\r\nAUTHMECH:\tXOAUTH2\r\n");
 }
 
 std::string stored_file(const std::string& plain) {

@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "common/log.h"
+#include "common/text.h"
 #include "net/error_texts.h"
 #include "smtp/attachment.h"
+#include "support/base64_reference.h"
 #include "support/script_server.h"
 #include "support/session_reports.h"
 #include "support/test_pki.h"
@@ -300,6 +302,131 @@ INSTANTIATE_TEST_SUITE_P(
                   "VzZXJuYW1lQGV4YW1wbGUuY29tAGxvbmdwYXNzd29yZC0xMjM0NTY3ODkw"},
                  "averyveryverylongusername@example.com",
                  "longpassword-1234567890"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// --- OAuth 2.0 sign-in ---------------------------------------------------------
+
+struct OAuthCase {
+    const char* name;
+    AuthMechanism mechanism;
+    std::string user;
+    std::string ehlo;
+    std::vector<std::string> replies;        // after EHLO, up to the end of AUTH
+    std::string response;                    // the initial response, decoded; "{port}" for the port
+    std::optional<std::string> answer = {};  // the line that answers an error challenge
+    Reports reports = {};                    // empty: the message is delivered
+};
+
+class SmtpOAuth : public SmtpSession, public ::testing::WithParamInterface<OAuthCase> {};
+
+// The exact AUTH line, the answer to an error challenge and the reports; the
+// token and the AUTH line's credentials never reach the transcript.
+TEST_P(SmtpOAuth, SignsInOrReports) {
+    const OAuthCase& c = GetParam();
+    Script script = Script::smtp();
+    script.reply(c.ehlo);
+    for (const auto& reply : c.replies) script.reply(reply);
+    if (c.reports.empty()) deliver(script);
+    ScriptServer server(script, lasting(5s));
+    SendRequest r = request_for(server);
+    r.use_smtp_auth = true;
+    r.auth_mechanism = c.mechanism;
+    r.user = c.user;
+    r.password = "tok.Secret";
+    r.protocol_logging = true;
+    auto sent = send_mail(r, log);
+    server.wait();
+
+    const std::string name(mechanism_name(c.mechanism));
+    const std::string response = replace_all(
+        test::reference_base64(replace_all(c.response, "{port}", server.port())), "\r\n", "");
+    Lines commands{"EHLO 127.0.0.1"};
+    if (!c.response.empty()) commands.push_back("AUTH " + name + " " + response);
+    if (c.answer) commands.push_back(*c.answer);
+    if (c.reports.empty()) {
+        ASSERT_TRUE(sent.ok()) << sent.error().reports.front();
+        commands = joined(joined(commands, envelope_commands()), {"QUIT"});
+    } else {
+        ASSERT_FALSE(sent.ok());
+        EXPECT_EQ(sent.error().reports, c.reports);
+    }
+    EXPECT_EQ(server.lines(), commands);
+    const std::string text = log_file("ScrivlaneProtocol");
+    if (!c.response.empty()) {
+        EXPECT_NE(text.find(">> AUTH " + name + " ***\r\n"), std::string::npos);
+        EXPECT_EQ(text.find(response), std::string::npos);
+    }
+    EXPECT_EQ(text.find("tok.Secret"), std::string::npos);
+}
+
+// The AUTH refusal, with the challenge's text after a blank.
+Reports refused_with(std::string_view quoted, const std::string& why) {
+    Reports reports = refused("AUTH コマンド", quoted);
+    reports.back() += " " + why;
+    return reports;
+}
+
+const std::string kEhloOAuth = "250-mail\r\n250-AUTH PLAIN XOAUTH2 OAUTHBEARER\r\n250 OK\r\n";
+const std::string kXoauth2U =
+    "user=u\x01"
+    "auth=Bearer tok.Secret\x01\x01";
+const std::string kBearerU =
+    "n,a=u,\x01host=127.0.0.1\x01port={port}\x01"
+    "auth=Bearer tok.Secret\x01\x01";
+const std::string kChallenge = R"({"status":"invalid_token","schemes":"Bearer"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SmtpOAuth,
+    ::testing::Values(
+        OAuthCase{"XOAuth2", AuthMechanism::XOAuth2, "u", kEhloOAuth, {"235 ok\r\n"}, kXoauth2U},
+        OAuthCase{"OAuthBearerEscapesTheUser",
+                  AuthMechanism::OAuthBearer,
+                  "a,b=c",
+                  "250-mail\r\n250 AUTH=OAUTHBEARER\r\n",
+                  {"235 ok\r\n"},
+                  "n,a=a=2Cb=3Dc,\x01host=127.0.0.1\x01port={port}\x01"
+                  "auth=Bearer tok.Secret\x01\x01"},
+        OAuthCase{"Refused502GoesOnAsForPlain",
+                  AuthMechanism::XOAuth2,
+                  "u",
+                  kEhloOAuth,
+                  {"502 5.5.1 not now\r\n"},
+                  kXoauth2U},
+        OAuthCase{"OAuthBearerErrorChallengeGetsCtrlA",
+                  AuthMechanism::OAuthBearer,
+                  "u",
+                  kEhloOAuth,
+                  {"334 " + test::reference_base64(kChallenge) + "\r\n", "535 no\r\n"},
+                  kBearerU,
+                  "AQ==",
+                  refused_with("535 no\r\n", kChallenge)},
+        // A hostile challenge: the token it echoes and its escape sequence are
+        // made harmless like any reply text.
+        OAuthCase{"XOAuth2ErrorChallengeGetsAnEmptyLine",
+                  AuthMechanism::XOAuth2,
+                  "u",
+                  kEhloOAuth,
+                  {"334 " + test::reference_base64("{tok.Secret\x1b[2J}") + "\r\n",
+                   "535 no tok.Secret\r\n"},
+                  kXoauth2U,
+                  "",
+                  refused_with("535 no ***\r\n", "{***?[2J}")},
+        OAuthCase{"NotOffered",
+                  AuthMechanism::XOAuth2,
+                  "u",
+                  kEhloPlainLogin,
+                  {},
+                  "",
+                  {},
+                  {"サーバが XOAUTH2 に対応していません。"}},
+        OAuthCase{"NoAuthCapabilityAtAll",
+                  AuthMechanism::OAuthBearer,
+                  "u",
+                  "250-mail\r\n250 SIZE 1000\r\n",
+                  {},
+                  "",
+                  {},
+                  {"サーバが OAUTHBEARER に対応していません。"}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- Refused steps ----------------------------------------------------------

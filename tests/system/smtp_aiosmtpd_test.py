@@ -3,6 +3,7 @@
 message read back with Python's email package."""
 import base64
 import os
+import socket
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -138,6 +139,100 @@ def wrong_password(root):
         check(not home.has_log("Scrivlane"), "no message log")
 
 
+# OAuth 2.0 sign-in: the password item is a command that prints the token.
+TOKEN = "ya29.a0-GoodToken_42"
+CHALLENGE = ('{"status": "invalid_token", "scope": "https://mail.example.test/", '
+             '"schemes": "Bearer"}')
+
+
+def token_command(root, token):
+    """A helper that prints the token between blanks, then a second line."""
+    script = os.path.join(root, "token.sh")
+    with open(script, "w") as f:
+        f.write("printf ' \\t%%s\\r\\nsecond line\\n' '%s'\n" % token)
+    return "sh " + script
+
+
+def check_token_absent(home, token):
+    logs = home.all_logs()
+    check(token.encode() not in logs, "the token is kept out of every file")
+    check(base64.b64encode(token.encode()) not in logs, "the token's Base64 kept out")
+
+
+def oauth_delivers(mechanism, user, from_stdin=False):
+    """With `from_stdin`, the token command is the line read for PASS "-"."""
+    def case(root):
+        with vltsys.SmtpServer(root, user, PASSWORD, token=TOKEN) as server:
+            home = vltsys.Home(root)
+            command = token_command(root, TOKEN)
+            home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s, , %s"
+                       % (server.port, user, "-" if from_stdin else command, mechanism.lower()),
+                       stdin_bytes=(command + "\n").encode() if from_stdin else None)
+            done = home.run("to@example.com, , subject, body", env={"DEBUG_MODE": "protocol"})
+            check_equal(done.returncode, 0, "exit status (%s)" % home.error_entries())
+            check_equal(home.error_entries(), [], "error log")
+            check_equal(len(server.messages()), 1, "messages received")
+            transcript = home.log("ScrivlaneProtocol")
+            check(">> AUTH %s ***\r\n235 " % mechanism in transcript, "AUTH line masked")
+            check_token_absent(home, TOKEN)
+    return case
+
+
+def oauth_wrong_token(root):
+    with vltsys.SmtpServer(root, USER, PASSWORD, token=TOKEN) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s, , XOAUTH2"
+                   % (server.port, USER, token_command(root, "expired-token")))
+        done = home.run("to@example.com, , subject, body", env={"DEBUG_MODE": "protocol"})
+        check_equal(done.returncode, 1, "exit status")
+        check_equal(home.error_entries(), [
+            "WinSockCmdSend: AUTH コマンド：サーバにコマンドを拒否されました。",
+            "WinSockCmdSend:  (535 5.7.8 Authentication credentials invalid\r\n) " + CHALLENGE,
+            vltsys.SEND_FAILED], "reports")
+        check_equal(server.messages(), [], "messages received")
+        transcript = home.log("ScrivlaneProtocol")
+        check(">> AUTH XOAUTH2 ***\r\n334 " in transcript, "error challenge in the transcript")
+        check(">> \r\n535 " in transcript, "the empty answer to the challenge")
+        check_token_absent(home, "expired-token")
+
+
+def oauth_command_fails(root):
+    """A failing token command: the report, exit status 1, its standard error
+    passed through, and no connection to the server at all."""
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        listener.setblocking(False)
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, echo no-token >&2; exit 7, ,"
+                   " oauthbearer" % (listener.getsockname()[1], USER))
+        done = home.run("to@example.com, , subject, body")
+        check_equal(done.returncode, 1, "exit status")
+        check_equal(home.error_entries(),
+                    ["アクセストークンを取得できませんでした: 終了コード 7", vltsys.SEND_FAILED],
+                    "reports")
+        check(b"no-token" in done.stderr, "standard error passed through")
+        try:
+            listener.accept()
+            raise AssertionError("the program connected")
+        except BlockingIOError:
+            pass
+
+
+def oauth_not_offered(root):
+    with vltsys.SmtpServer(root, USER, PASSWORD, token=TOKEN,
+                           exclude_auth=["OAUTHBEARER"]) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, %s, , OAUTHBEARER"
+                   % (server.port, USER, token_command(root, TOKEN)))
+        done = home.run("to@example.com, , subject, body", env={"DEBUG_MODE": "protocol"})
+        check_equal(done.returncode, 1, "exit status")
+        check_equal(home.error_entries(),
+                    ["サーバが OAUTHBEARER に対応していません。", vltsys.SEND_FAILED], "reports")
+        check(">> AUTH" not in home.log("ScrivlaneProtocol"), "no AUTH command sent")
+        check_token_absent(home, TOKEN)
+
+
 def refused_recipient_sends_nothing(root):
     # aiosmtpd refuses a recipient that is not an address; the run stops there.
     with vltsys.SmtpServer(root, USER, PASSWORD) as server:
@@ -165,4 +260,10 @@ if __name__ == "__main__":
         ("aiosmtpd: UTF-8 message (emoji, kanji outside the code page)", deliver_utf8),
         ("aiosmtpd: wrong password", wrong_password),
         ("aiosmtpd: refused recipient", refused_recipient_sends_nothing),
+        ("aiosmtpd: XOAUTH2 delivers", oauth_delivers("XOAUTH2", USER)),
+        ("aiosmtpd: OAUTHBEARER delivers, '=' escaped, token command from standard input",
+         oauth_delivers("OAUTHBEARER", "o=a@x.jp", from_stdin=True)),
+        ("aiosmtpd: XOAUTH2 wrong token", oauth_wrong_token),
+        ("aiosmtpd: token command fails", oauth_command_fails),
+        ("aiosmtpd: OAUTHBEARER not offered", oauth_not_offered),
     ]))

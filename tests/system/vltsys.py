@@ -206,12 +206,14 @@ class Home:
         full_env.update(env or {})
         return full_env
 
-    def run(self, text, env=None, timeout=60, preexec_fn=None):
+    def run(self, text, env=None, timeout=60, preexec_fn=None, stdin_bytes=None):
         """Runs the program with `text` split at blanks, as a shell would;
-        `preexec_fn` prepares the child (limits, signals)."""
+        `preexec_fn` prepares the child (limits, signals); `stdin_bytes` is
+        its standard input (none when not given)."""
+        stdin = {"stdin": subprocess.DEVNULL} if stdin_bytes is None else {"input": stdin_bytes}
         return subprocess.run(self.target.command(text.split(), timeout=timeout),
-                              env=self.env(env), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=timeout + 15, preexec_fn=preexec_fn)
+                              env=self.env(env), capture_output=True, timeout=timeout + 15,
+                              preexec_fn=preexec_fn, **stdin)
 
     def start(self, text):
         """Starts the program like run() without waiting for it."""
@@ -235,8 +237,8 @@ class Home:
         match = re.search(r"POP3ユーザ ： (\S+)", self.output(done.stdout))
         return match.group(1) if match else None
 
-    def store(self, text, env=None):
-        done = self.run(text, env)
+    def store(self, text, env=None, stdin_bytes=None):
+        done = self.run(text, env, stdin_bytes=stdin_bytes)
         check_equal(done.returncode, 0, "exit status storing the settings (%s)" % self.log("vellumtideERR"))
 
     def log_bytes(self, prefix):
@@ -250,6 +252,14 @@ class Home:
         """A log as text: UTF-8 from the Linux build, code page 932 from the
         Windows build."""
         return self.log_bytes(prefix).decode(self.target.encoding, "replace")
+
+    def all_logs(self):
+        """Every file of the folder (logs and settings) as bytes, joined."""
+        out = b""
+        for name in sorted(os.listdir(self.path)):
+            with open(os.path.join(self.path, name), "rb") as f:
+                out += f.read()
+        return out
 
     def has_log(self, prefix):
         return os.path.exists(os.path.join(self.path, prefix + "1.log"))
@@ -273,12 +283,14 @@ class SmtpServer:
     """aiosmtpd on a loopback port (tests/tools/smtp_server.py)."""
 
     def __init__(self, root, user="", password="", tls="none", cert=None, key=None,
-                 exclude_auth=(), lifetime=60):
+                 exclude_auth=(), lifetime=60, token=""):
         self.outdir = tempfile.mkdtemp(prefix="smtp-", dir=root)
         args = [PYTHON, SMTP_SERVER, "--outdir", self.outdir, "--lifetime", str(lifetime),
                 "--tls", tls]
         if user:
             args += ["--user", user, "--password", password]
+        if token:
+            args += ["--token", token]
         if cert:
             args += ["--cert", cert, "--key", key]
         for mechanism in exclude_auth:

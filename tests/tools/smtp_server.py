@@ -6,10 +6,14 @@ with the envelope in NNN.json), prints "READY <port>" once it listens, and stops
 by itself after --lifetime seconds or on SIGTERM.
 
 Options choose the authentication (required AUTH PLAIN/LOGIN with one user,
-optionally offering only one of the two)
-and encryption (STARTTLS, with AUTH offered only after it, or implicit TLS).
+optionally offering only one of the two; with --token also XOAUTH2 and
+OAUTHBEARER, which check the user, the token and for OAUTHBEARER the host and
+port, and answer a wrong token with an error challenge, then 535) and
+encryption (STARTTLS, with AUTH offered only after it, or implicit TLS).
 """
 import argparse
+import base64
+import binascii
 import json
 import os
 import signal
@@ -20,14 +24,58 @@ import time
 import warnings
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, AuthResult, LoginPassword
+
+
+ERROR_CHALLENGE = json.dumps({"status": "invalid_token", "scope": "https://mail.example.test/",
+                              "schemes": "Bearer"})
 
 
 class Recorder:
-    def __init__(self, outdir):
+    def __init__(self, outdir, user="", token="", port=0):
         self.outdir = outdir
         self.count = 0
         self.lock = threading.Lock()
+        self.user = user
+        self.token = token
+        self.port = port
+
+    async def _oauth(self, server, args, expected, cancel):
+        """Checks an initial response against the exact bytes expected for
+        the good token; a response that differs only in its token gets the
+        error challenge, which the client must answer with `cancel`."""
+        if len(args) != 2:
+            await server.push("501 5.5.2 initial response required")
+            return AuthResult(success=False, handled=True)
+        try:
+            got = base64.b64decode(args[1], validate=True)
+        except binascii.Error:
+            await server.push("501 5.5.2 Can't decode base64")
+            return AuthResult(success=False, handled=True)
+        if got == expected(self.token):
+            return AuthResult(success=True, auth_data=self.user)
+        if not got.startswith(expected("").split(b"auth=Bearer ")[0]):
+            await server.push("501 5.5.2 malformed initial response")
+            return AuthResult(success=False, handled=True)
+        answer = await server.challenge_auth(ERROR_CHALLENGE)
+        if answer != cancel:
+            if answer is not MISSING:
+                await server.push("501 5.5.2 the error challenge wants %r" % cancel)
+            return AuthResult(success=False, handled=True)
+        return AuthResult(success=False, handled=False)
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self._oauth(
+            server, args,
+            lambda token: b"user=%s\x01auth=Bearer %s\x01\x01" % (self.user.encode(), token.encode()),
+            b"")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        def expected(token):
+            user = self.user.replace("=", "=3D").replace(",", "=2C")
+            return (b"n,a=%s,\x01host=127.0.0.1\x01port=%d\x01auth=Bearer %s\x01\x01"
+                    % (user.encode(), self.port, token.encode()))
+        return await self._oauth(server, args, expected, b"\x01")
 
     async def handle_DATA(self, server, session, envelope):
         with self.lock:
@@ -60,19 +108,22 @@ def main():
     p.add_argument("--outdir", required=True)
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
+    p.add_argument("--token", default="", help="the access token XOAUTH2 and OAUTHBEARER accept")
     p.add_argument("--tls", choices=["none", "starttls", "ssl"], default="none")
     p.add_argument("--cert")
     p.add_argument("--key")
     p.add_argument("--exclude-auth", action="append", default=[],
-                   help="an AUTH mechanism not to offer (PLAIN, LOGIN); may be repeated")
+                   help="an AUTH mechanism not to offer (PLAIN, LOGIN, XOAUTH2, "
+                   "OAUTHBEARER); may be repeated")
     p.add_argument("--lifetime", type=float, default=120)
     a = p.parse_args()
 
-    kwargs = {}
+    # The OAuth mechanisms are the handler's own: offered only with a token.
+    excluded = list(a.exclude_auth) + ([] if a.token else ["XOAUTH2", "OAUTHBEARER"])
+    kwargs = {"auth_exclude_mechanism": excluded}
     if a.user:
         kwargs.update(authenticator=make_authenticator(a.user, a.password), auth_required=True,
-                      auth_require_tls=(a.tls == "starttls"),
-                      auth_exclude_mechanism=a.exclude_auth)
+                      auth_require_tls=(a.tls == "starttls"))
     if a.tls != "none":
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(a.cert, a.key)
@@ -90,7 +141,8 @@ def main():
         s.close()
 
     os.makedirs(a.outdir, exist_ok=True)
-    controller = Controller(Recorder(a.outdir), hostname="127.0.0.1", port=port,
+    recorder = Recorder(a.outdir, a.user, a.token, port)
+    controller = Controller(recorder, hostname="127.0.0.1", port=port,
                             server_hostname="localhost", ready_timeout=10, **kwargs)
     controller.start()
     print("READY %d" % port, flush=True)
