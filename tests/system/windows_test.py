@@ -11,7 +11,9 @@ Run it inside the build folder's wine prefix:
 The Linux build (build/vellumtide, or VLT_LINUX_BUILD_DIR) is needed for the
 settings case. Nothing here skips: a missing program, prefix or server fails.
 """
+import email.header
 import os
+import re
 import shutil
 import sys
 
@@ -117,8 +119,9 @@ def refused_connection(root):
 
 
 def settings_move_between_builds(root):
-    """The same store gives the same bytes on both systems, and each build
-    shows the settings the other one stored, leaving the file as it was."""
+    """Each build shows the settings the other one stored, leaving the file as
+    it was. (Two stores never give the same bytes: each scrambles with a key
+    of its own.)"""
     linux = vltsys.LinuxTarget(LINUX_BUILD_DIR)
     check(linux.missing() is None, "the Linux build is needed: %s" % linux.missing())
     store = "--conf, 127.0.0.1, 25, 送信者@example.com, pop.example.com, 110, 利用者, 秘密の鍵"
@@ -128,7 +131,6 @@ def settings_move_between_builds(root):
         home.store(store)
         with open(home.file("vlt.sysdat"), "rb") as f:
             stored[target.name] = f.read()
-    check_equal(stored["windows"], stored["linux"], "settings file bytes")
 
     shown = {}
     for writer, reader in ((linux, vltsys.TARGET), (vltsys.TARGET, linux)):
@@ -185,8 +187,16 @@ def batch_file_quote_rules(root):
         check_equal(body_text(msg), "本文 の 一行目", "body (apostrophes stripped)")
         attachments = list(msg.iter_attachments())
         check_equal(len(attachments), 1, "attachments")
-        check_equal(attachments[0].get_filename(), "'添付.txt", "attachment name")
+        check_equal(decoded_words(attachments[0].get_filename()), "'添付.txt", "attachment name")
         check(attachments[0].get_payload(decode=True) == attachment_bytes, "attachment bytes")
+
+
+def decoded_words(text):
+    """`text` with each RFC 2047 word in it decoded, also a word that stands
+    inside a longer name (which Python's email package leaves as it is)."""
+    def one(match):
+        return str(email.header.make_header(email.header.decode_header(match.group(0))))
+    return re.sub(r"=\?[^?]+\?[BbQq]\?[^?]*\?=", one, text)
 
 
 def fail_unless(condition, why):
