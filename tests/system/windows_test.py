@@ -191,6 +191,35 @@ def batch_file_quote_rules(root):
         check(attachments[0].get_payload(decode=True) == attachment_bytes, "attachment bytes")
 
 
+TOKEN = "wine-token-1234"
+
+
+def token_command_through_cmd(root):
+    """With XOAUTH2 the password item is a command that cmd.exe /c runs: its
+    first output line is the token; a command that fails is reported with its
+    exit status, and no connection is made."""
+    with vltsys.SmtpServer(root, USER, PASSWORD, token=TOKEN) as server:
+        home = vltsys.Home(root)
+        home.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, echo %s, , XOAUTH2"
+                   % (server.port, USER, TOKEN))
+        done = home.run("to@example.com, , トークン, 本文")
+        msg = received_one(server, home, done)
+        check_equal(msg["Subject"], "トークン", "Subject")
+        logs = b"".join(home.log_bytes(p) for p in ("vellumtideERR", "Scrivlane")
+                        if home.has_log(p))
+        check(TOKEN.encode() not in logs, "the token is kept out of the logs")
+
+        failing = vltsys.Home(root)
+        failing.store("--xcnf, 127.0.0.1, %d, sender@example.com, , , %s, exit /b 7, , XOAUTH2"
+                      % (server.port, USER))
+        done = failing.run("to@example.com, , トークン, 本文")
+        check_equal(done.returncode, 1, "exit status of a failing token command")
+        check_equal(failing.error_entries(),
+                    ["アクセストークンを取得できませんでした: 終了コード 7", vltsys.SEND_FAILED],
+                    "reports of a failing token command")
+        check_equal(len(server.messages()), 1, "messages received (the first run's only)")
+
+
 def decoded_words(text):
     """`text` with each RFC 2047 word in it decoded, also a word that stands
     inside a longer name (which Python's email package leaves as it is)."""
@@ -229,4 +258,5 @@ if __name__ == "__main__":
         ("windows: refused connection, reports in code page 932", refused_connection),
         ("windows: settings file shared with the Linux build", settings_move_between_builds),
         ("windows: quote rules through a .bat file", batch_file_quote_rules),
+        ("windows: XOAUTH2 token command through cmd.exe", token_command_through_cmd),
     ]))
