@@ -12,6 +12,7 @@
 #include "net/error_codes_posix.h"
 #include "net/error_texts.h"
 #include "net/tls.h"
+#include "net/tls_reasons.h"
 
 namespace vlt::net {
 
@@ -118,7 +119,11 @@ bool is_ipv4_literal(const std::string& host) {
 std::string failure_reason(const State& state, int ssl_error) {
     if (state.ssl != nullptr) {
         const long verify = SSL_get_verify_result(state.ssl);
-        if (verify != X509_V_OK) return X509_verify_cert_error_string(verify);
+        if (verify != X509_V_OK) {
+            const TlsCause cause = tls_cause_of_x509_error(verify);
+            if (cause != TlsCause::Other) return std::string(tls_cause_text(cause));
+            return X509_verify_cert_error_string(verify);
+        }
     }
     const unsigned long code = ERR_peek_last_error();
     if (code != 0) {
@@ -211,7 +216,7 @@ Status run_handshake(State& state, SteadyClock::time_point deadline) {
         }
         const IoResult ready = wait_for_ssl(state, error, deadline);
         if (ready.status == IoResult::Status::TimedOut) {
-            return handshake_failure("handshake timed out");
+            return handshake_failure(std::string(kTlsTimedOut));
         }
         if (!ready.ok()) return handshake_failure(winsock_error_text(ready.code));
     }

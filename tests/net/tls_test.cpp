@@ -9,6 +9,7 @@
 
 #include "net/error_texts.h"
 #include "net/session.h"
+#include "net/tls_reasons.h"
 #include "support/script_server.h"
 #include "support/test_pki.h"
 
@@ -190,6 +191,19 @@ INSTANTIATE_TEST_SUITE_P(Certificates, TlsRefused,
                                            RefusedCase{"Untrusted", "localhost", true,
                                                        X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT}),
                          [](const auto& row) { return std::string(row.param.name); });
+
+// The shared reason table holds OpenSSL's own texts, which the Windows build
+// gives for the same faults: they must not drift from the library's.
+TEST(TlsReasonTable, HoldsOpenSslsTexts) {
+    for (long code :
+         {X509_V_ERR_CERT_HAS_EXPIRED, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,
+          X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY,
+          X509_V_ERR_CERT_REVOKED, X509_V_ERR_INVALID_PURPOSE, X509_V_ERR_HOSTNAME_MISMATCH}) {
+        const TlsCause cause = tls_cause_of_x509_error(code);
+        ASSERT_NE(cause, TlsCause::Other) << code;
+        EXPECT_EQ(std::string(tls_cause_text(cause)), X509_verify_cert_error_string(code));
+    }
+}
 
 TEST_F(Tls, APlainServerFailsTheImplicitHandshake) {
     ScriptServer server(Script::smtp());
