@@ -19,7 +19,7 @@ constexpr std::array kCauseTexts{
     CauseText{TlsCause::NameMismatch, "hostname mismatch"},
     CauseText{TlsCause::Expired, "certificate has expired"},
     CauseText{TlsCause::Revoked, "certificate revoked"},
-    CauseText{TlsCause::WrongPurpose, "unsupported certificate purpose"},
+    CauseText{TlsCause::WrongPurpose, "unsuitable certificate purpose"},
 };
 
 template <typename Code>

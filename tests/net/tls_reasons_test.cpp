@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"WrongName", {kNameMismatch, 0, 2}, "hostname mismatch"},
         ChainCase{"Expired", {kExpired, 1, 2}, "certificate has expired"},
         ChainCase{"Revoked", {kRevoked, kTrustRevoked, 2}, "certificate revoked"},
-        ChainCase{"WrongUsage", {kWrongUsage, 0x10, 2}, "unsupported certificate purpose"},
+        ChainCase{"WrongUsage", {kWrongUsage, 0x10, 2}, "unsuitable certificate purpose"},
         // An unnamed policy error falls back to the chain's own fault bits,
         // and revocation that could not be checked is not one of them.
         ChainCase{
