@@ -1,16 +1,16 @@
 #pragma once
 // The encrypted channel of a session, over a connected socket. One
-// implementation per build: OpenSSL (tls_openssl.cpp) on POSIX; on Windows,
-// for now, tls_win32.cpp, whose handshake always fails with the reason
-// "TLS is not available in this build", so nothing meant to be encrypted is
-// ever sent in plain text.
+// implementation per build: OpenSSL (tls_openssl.cpp) on POSIX, SChannel
+// (tls_win32.cpp) on Windows.
 //
 // TlsChannel::handshake verifies the server's certificate against the system
-// trust store (SSL_CERT_FILE / SSL_CERT_DIR point it elsewhere) and checks it
-// against the host name the user gave, which also goes out as SNI (an IPv4
+// trust store (with OpenSSL, SSL_CERT_FILE / SSL_CERT_DIR point it elsewhere;
+// on Windows, the certificate stores of the user and the machine) and checks
+// it against the host name the user gave, which also goes out as SNI (an IPv4
 // literal is checked as an address instead and sent without SNI). TLS 1.2 is
 // the oldest version accepted. A failure comes back as an Error of kind Tls
-// with the report "TLS 接続を確立できませんでした: " + OpenSSL's reason.
+// with the report "TLS 接続を確立できませんでした: " + the reason from
+// tls_reasons.h, worded the same by both builds.
 //
 // Reading and writing follow socket_io.h: bounded waits, no SIGPIPE, failures
 // as IoResult. The channel does not own the socket; close it after the
@@ -26,8 +26,6 @@
 namespace vlt::net {
 
 inline constexpr std::string_view kTlsFailurePrefix = "TLS 接続を確立できませんでした: ";
-// The reason a build without TLS gives after the prefix.
-inline constexpr std::string_view kTlsUnavailable = "TLS is not available in this build";
 
 class TlsChannel {
   public:

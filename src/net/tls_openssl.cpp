@@ -133,7 +133,7 @@ std::string failure_reason(const State& state, int ssl_error) {
         return text;
     }
     if (state.last_errno != 0) return std::strerror(state.last_errno);
-    if (state.eof || ssl_error == SSL_ERROR_ZERO_RETURN) return "connection closed by the server";
+    if (state.eof || ssl_error == SSL_ERROR_ZERO_RETURN) return std::string(kTlsClosed);
     return "TLS error " + std::to_string(ssl_error);
 }
 

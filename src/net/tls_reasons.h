@@ -37,6 +37,8 @@ std::string_view tls_cause_text(TlsCause cause);
 
 // The reason for any cause that is not a certificate fault of the table.
 inline constexpr std::string_view kTlsOtherFailure = "TLS handshake failed";
+// The reason for a server that closed the connection during the handshake.
+inline constexpr std::string_view kTlsClosed = "connection closed by the server";
 // The reason for a handshake that did not end within its limit.
 inline constexpr std::string_view kTlsTimedOut = "handshake timed out";
 
