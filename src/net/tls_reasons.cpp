@@ -50,6 +50,10 @@ constexpr std::array kPolicyCauses{
     CodeCause<std::uint32_t>{0x800B0113, TlsCause::WrongPurpose},  // CERT_E_INVALID_POLICY
 };
 
+// Revocation that could not be checked: no failure. CERT_E_REVOCATION_FAILURE
+// says the same when the chain has no other fault (wine gives it for a
+// chain whose revocation is unknown and offline).
+constexpr std::uint32_t kCertERevocationFailure = 0x800B010E;
 // Revocation that could not be checked: no failure.
 constexpr std::array<std::uint32_t, 2> kRevocationUnknown{
     0x80092012,  // CRYPT_E_NO_REVOCATION_CHECK
@@ -100,13 +104,14 @@ std::optional<TlsCause> tls_cause_of_chain(const ChainCheck& check) {
     for (std::uint32_t unknown : kRevocationUnknown) {
         if (error == unknown) return std::nullopt;
     }
+    const std::uint32_t faults =
+        check.trust_errors & ~(kTrustRevocationUnknown | kTrustOfflineRevocation);
+    if (error == kCertERevocationFailure && faults == 0) return std::nullopt;
     if (error == kCertEUntrustedRoot) return untrusted_root(check);
     if (error == kCertEChaining) return TlsCause::UnknownIssuer;
     for (const auto& row : kPolicyCauses) {
         if (row.code == error) return row.cause;
     }
-    const std::uint32_t faults =
-        check.trust_errors & ~(kTrustRevocationUnknown | kTrustOfflineRevocation);
     for (const auto& row : kTrustCauses) {
         if ((faults & row.code) != 0) return row.cause;
     }

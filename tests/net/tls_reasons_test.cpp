@@ -17,6 +17,7 @@ constexpr std::uint32_t kRevoked = 0x80092010;        // CRYPT_E_REVOKED
 constexpr std::uint32_t kWrongUsage = 0x800B0110;     // CERT_E_WRONG_USAGE
 constexpr std::uint32_t kNoRevocationCheck = 0x80092012;
 constexpr std::uint32_t kRevocationOffline = 0x80092013;
+constexpr std::uint32_t kRevocationFailure = 0x800B010E;  // CERT_E_REVOCATION_FAILURE
 constexpr std::uint32_t kTrustPartialChain = 0x00010000;
 constexpr std::uint32_t kTrustUntrustedRoot = 0x00000020;
 constexpr std::uint32_t kTrustRevocationUnknown = 0x00000040;
@@ -48,6 +49,12 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"Accepted", {0, 0, 2}, nullptr},
         ChainCase{"RevocationUnknown", {kNoRevocationCheck, kTrustRevocationUnknown, 2}, nullptr},
         ChainCase{"RevocationOffline", {kRevocationOffline, kTrustOffline, 2}, nullptr},
+        ChainCase{"RevocationFailureOnlyUnknown",
+                  {kRevocationFailure, kTrustRevocationUnknown | kTrustOffline, 2},
+                  nullptr},
+        ChainCase{"RevocationFailureOfARevokedChain",
+                  {kRevocationFailure, kTrustRevoked | kTrustRevocationUnknown, 2},
+                  "certificate revoked"},
         ChainCase{"SelfSignedServer",
                   {kUntrustedRoot, kTrustUntrustedRoot, 1},
                   "self-signed certificate"},

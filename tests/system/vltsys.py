@@ -110,6 +110,11 @@ class LinuxTarget:
     def command(self, args, program=None, timeout=60):
         return [program or self.program] + list(args)
 
+    def trust(self, pki):
+        """Makes the test CA of `pki` trusted; gives the environment a run needs
+        for it: OpenSSL's trust store variables."""
+        return {"SSL_CERT_FILE": pki.ca, "SSL_CERT_DIR": os.path.join(pki.dir, "no-such-dir")}
+
     def path(self, path):
         return path
 
@@ -148,6 +153,17 @@ class WineTarget:
     def command(self, args, program=None, timeout=60):
         return (["timeout", "-k", "5", str(timeout), "wine", program or self.program]
                 + list(args))
+
+    def trust(self, pki):
+        """Makes the test CA of `pki` trusted by adding it to the current
+        user's ROOT store of the prefix (the test helper replaces the CA of an
+        earlier case); a run needs nothing more."""
+        helper = os.path.join(self.build_dir, "tests", "net", "vlt_trust_root.exe")
+        done = subprocess.run(["timeout", "-k", "5", "60", "wine", helper, self.path(pki.ca)],
+                              env=self.wine_env(), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=90)
+        check_equal(done.returncode, 0, "trusting the test CA (%r)" % done.stderr)
+        return {}
 
     def wine_env(self):
         env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
@@ -307,6 +323,14 @@ class SmtpServer:
     def server_log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
             return f.read()
+
+    def auth_attempts(self):
+        """The AUTH mechanisms the client tried with credentials, in order."""
+        path = os.path.join(self.outdir, "auth.log")
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return f.read().split()
 
     def messages(self):
         """The received messages as (envelope, raw bytes) in order."""
@@ -578,6 +602,19 @@ class Pki:
 
     def _path(self, name):
         return os.path.join(self.dir, name)
+
+    def own_copy(self, pair):
+        """The certificate and key of `pair` copied to a folder of their own:
+        each server of a case reads its files from its own folder."""
+        folder = tempfile.mkdtemp(prefix="certs-", dir=self.dir)
+        os.chmod(folder, 0o755)
+        copies = []
+        for path in pair:
+            copy = os.path.join(folder, os.path.basename(path))
+            shutil.copyfile(path, copy)
+            os.chmod(copy, 0o644)
+            copies.append(copy)
+        return tuple(copies)
 
     def _openssl(self, *args):
         subprocess.run(["openssl"] + list(args), check=True, capture_output=True, timeout=60)

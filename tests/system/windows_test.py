@@ -4,7 +4,8 @@ same real servers as the Linux build: the delivery and POP-before-SMTP cases
 shared with the Linux scripts, and the cases where Windows differs: output
 and logs in code page 932, Windows paths with Japanese names, a Shift_JIS
 body, a settings file shared with the Linux build, and the quote rules of a
-command line written in a .bat file.
+command line written in a .bat file; and the TLS cases shared with the Linux
+build, through SChannel with a test CA in the prefix's ROOT store.
 
 Run it inside the build folder's wine prefix:
     scripts/wine-env.sh build-win /usr/bin/python3 tests/system/windows_test.py
@@ -23,6 +24,7 @@ os.environ["VLT_TARGET"] = "windows"
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import pop3_dovecot_test  # noqa: E402
 import smtp_aiosmtpd_test  # noqa: E402
+import tls_interop_test  # noqa: E402
 import vltsys  # noqa: E402
 from vltsys import check, check_equal  # noqa: E402
 
@@ -259,4 +261,14 @@ if __name__ == "__main__":
         ("windows: settings file shared with the Linux build", settings_move_between_builds),
         ("windows: quote rules through a .bat file", batch_file_quote_rules),
         ("windows: XOAUTH2 token command through cmd.exe", token_command_through_cmd),
+        ("windows: STARTTLS, AUTH after it", tls_interop_test.smtp_starttls_with_auth),
+        ("windows: implicit TLS", tls_interop_test.smtp_implicit_tls),
+        ("windows: certificate for another host refused", tls_interop_test.smtp_wrong_host_name),
+        ("windows: untrusted certificate refused", tls_interop_test.smtp_untrusted_certificate),
+        ("windows: STARTTLS not offered", tls_interop_test.starttls_not_offered),
+        ("windows: Dovecot implicit TLS, then implicit TLS delivery",
+         tls_interop_test.pop3_implicit_tls),
+        ("windows: Dovecot STLS, then STARTTLS delivery", tls_interop_test.pop3_stls),
+        ("windows: untrusted POP3 certificate ends the run before SMTP",
+         tls_interop_test.pop3_untrusted_certificate),
     ]))

@@ -90,8 +90,11 @@ class Recorder:
         return "250 OK message accepted"
 
 
-def make_authenticator(user, password):
+def make_authenticator(user, password, outdir):
     def authenticate(server, session, envelope, mechanism, auth_data):
+        # Every attempt is recorded, so that a test can tell none was made.
+        with open(os.path.join(outdir, "auth.log"), "a") as f:
+            f.write("%s\n" % mechanism)
         if isinstance(auth_data, LoginPassword):
             ok = auth_data.login == user.encode() and auth_data.password == password.encode()
             # handled=False lets aiosmtpd answer a failure with 535; a failure
@@ -122,7 +125,7 @@ def main():
     excluded = list(a.exclude_auth) + ([] if a.token else ["XOAUTH2", "OAUTHBEARER"])
     kwargs = {"auth_exclude_mechanism": excluded}
     if a.user:
-        kwargs.update(authenticator=make_authenticator(a.user, a.password), auth_required=True,
+        kwargs.update(authenticator=make_authenticator(a.user, a.password, a.outdir), auth_required=True,
                       auth_require_tls=(a.tls == "starttls"))
     if a.tls != "none":
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
