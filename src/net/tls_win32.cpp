@@ -159,6 +159,7 @@ Status socket_failure(const IoResult& got) {
 // with implicit TLS they are the start of the server's greeting.
 Status run_handshake(State& state, bool first, SteadyClock::time_point deadline) {
     const wchar_t* target = state.sni ? state.host.c_str() : nullptr;
+    bool asked_for_certificate = false;
     for (;;) {
         if (!first && state.incoming.empty()) {
             const IoResult got = receive_more(state, deadline);
@@ -191,12 +192,15 @@ Status run_handshake(State& state, bool first, SteadyClock::time_point deadline)
         }
         const IoResult sent = send_token(state, out[0], state.stall_limit);
         if (!sent.ok()) return socket_failure(sent);
-        if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED ||
-            status == SEC_I_INCOMPLETE_CREDENTIALS) {
-            keep_extra(state, in[1]);
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && !asked_for_certificate) {
+            // The server asks for a client certificate; we have none, and the
+            // same input is given again to go on without one.
+            asked_for_certificate = true;
+            continue;
         }
+        if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) keep_extra(state, in[1]);
         if (status == SEC_E_OK) return {};
-        if (status == SEC_I_CONTINUE_NEEDED || status == SEC_I_INCOMPLETE_CREDENTIALS) continue;
+        if (status == SEC_I_CONTINUE_NEEDED) continue;
         state.fatal = true;
         return tls_failure(kTlsOtherFailure);
     }
