@@ -54,7 +54,9 @@ struct ChainCheck {
 };
 
 // The cause of a failed check, or nothing when the certificate is accepted.
-// A revocation status that is unknown or offline is no failure.
+// A revocation status that is unknown or offline is no failure, nor is a
+// revocation failure (CERT_E_REVOCATION_FAILURE) of a chain with no other
+// fault.
 std::optional<TlsCause> tls_cause_of_chain(const ChainCheck& check);
 
 }  // namespace vlt::net
