@@ -16,6 +16,7 @@ namespace vlt::net {
 namespace {
 
 constexpr std::string_view kCmdSend = "WinSockCmdSend: ";
+constexpr std::string_view kManager = "WinSockManager: ";
 constexpr std::size_t kReceiveChunk = 4096;
 // A greeting over the reply caps is quoted by its first line, cut to this.
 constexpr std::size_t kQuotedGreetingCharacters = 512;
@@ -141,8 +142,11 @@ Status SocketSession::Impl::connect(const std::string& port_text) {
     const auto port_number = parse_port(port_text);
     const Resolved resolved = resolve_host(host);
     if (!port_number || resolved.address == 0) return open_failure(ErrorKind::Connect);
-    if (!connect_socket(fd, resolved.address, *port_number, options.limits.socket_timeout)) {
-        return open_failure(ErrorKind::Connect);
+    const IoResult connected =
+        connect_socket(fd, resolved.address, *port_number, options.limits.socket_timeout);
+    if (!connected.ok()) {
+        return open_failure(ErrorKind::Connect,
+                            {std::string(kManager) + winsock_error_text(connected.code)});
     }
     if (options.tls == TlsMode::Implicit) {
         auto channel = TlsChannel::handshake(fd, host, options.limits.socket_timeout);

@@ -17,7 +17,7 @@
 // transcript are decoded for the log (vlt::server_text_for_log).
 //
 // Error kinds: Connect for every failed open except TLS and an over-long
-// greeting (nothing resolved, a bad port, connect or greeting failed; quiet),
+// greeting (nothing resolved, a bad port, connect or greeting failed),
 // Tls for a failed handshake, Rejected for a greeting over the reply caps
 // (quiet, its first line, cut to 512 characters, as the reply line),
 // Rejected for a complete reply with a code the command does not accept or a
@@ -94,9 +94,10 @@ class SocketSession {
     // Connects to host:port (port as text, "25abc" reads as 25; a port outside
     // 1-65535 or without leading digits fails as a connect failure), performs
     // the implicit TLS handshake when asked, and reads the greeting reply.
-    // Reports are quiet as the callers want: a failed open carries no
-    // "WinSockManager:" texts except the setsockopt ones; a TLS failure carries
-    // "TLS 接続を確立できませんでした: " + reason.
+    // Reports: a failed connect carries "WinSockManager: " + the Windows
+    // Sockets text of its code (error_texts.h), after any setsockopt notices;
+    // nothing resolved, a bad port and a failed greeting carry no text of
+    // their own; a TLS failure carries "TLS 接続を確立できませんでした: " + reason.
     static Result<SocketSession> open(std::string_view host, std::string_view port,
                                       OpenOptions options);
 

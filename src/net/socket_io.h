@@ -50,9 +50,10 @@ enum class Readiness { Readable, Writable };
 SocketHandle open_socket(std::chrono::milliseconds timeout, std::vector<std::string>& notices);
 
 // Connects `socket` to `address` (network byte order) and `port`, waiting at
-// most `limit`. False when the connection was refused, failed or timed out.
-bool connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                    std::chrono::milliseconds limit);
+// most `limit`. Ok when connected; otherwise Failed with the code of the
+// failure (10061 when refused) or TimedOut with 10060.
+IoResult connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
+                        std::chrono::milliseconds limit);
 
 // Closes the socket; kNoSocket is ignored.
 void close_socket(SocketHandle socket);

@@ -59,22 +59,29 @@ SocketHandle open_socket(std::chrono::milliseconds timeout, std::vector<std::str
 }
 
 // The socket is blocking here; its send time-out bounds the attempt.
-bool connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                    std::chrono::milliseconds limit) {
+IoResult connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
+                        std::chrono::milliseconds limit) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
     const int fd = descriptor(socket);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-        return true;
+        return IoResult{};
     }
-    if (errno != EINTR) return false;
+    // The send time-out ran out while the attempt was still going on.
+    if (errno == EINPROGRESS) return IoResult{IoResult::Status::TimedOut, 0, kWsaEtimedout};
+    if (errno != EINTR) return IoResult::failed(winsock_code_from_errno(errno));
     // Interrupted: the attempt goes on in the background; wait for its end.
-    if (!wait_ready(socket, Readiness::Writable, SteadyClock::now() + limit).ok()) return false;
+    const IoResult ready = wait_ready(socket, Readiness::Writable, SteadyClock::now() + limit);
+    if (!ready.ok()) return ready;
     int error = 0;
     socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return IoResult::failed(winsock_code_from_errno(errno));
+    }
+    if (error != 0) return IoResult::failed(winsock_code_from_errno(error));
+    return IoResult{};
 }
 
 void close_socket(SocketHandle socket) {

@@ -75,33 +75,41 @@ SocketHandle open_socket(std::chrono::milliseconds timeout, std::vector<std::str
     return static_cast<SocketHandle>(s);
 }
 
-bool connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
-                    std::chrono::milliseconds limit) {
+IoResult connect_socket(SocketHandle socket, std::uint32_t address, std::uint16_t port,
+                        std::chrono::milliseconds limit) {
     const SOCKET s = native(socket);
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = address;
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return true;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+        return IoResult{};
+    }
+    const int started = WSAGetLastError();
+    if (started != WSAEWOULDBLOCK) return IoResult::failed(started);
     // The attempt goes on in the background: writable means connected, an
-    // exception means it failed.
+    // exception means it failed, and SO_ERROR then holds the reason.
     const auto deadline = SteadyClock::now() + limit;
     for (;;) {
         fd_set writable = only(s);
         fd_set failed = only(s);
         timeval tv = remaining(deadline);
         const int rc = ::select(0, nullptr, &writable, &failed, &tv);
-        if (rc == SOCKET_ERROR) return false;
+        if (rc == SOCKET_ERROR) return IoResult::failed(WSAGetLastError());
         if (rc > 0) {
             int error = 0;
             int length = sizeof error;
-            return writable.fd_count == 1 &&
-                   ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-                                &length) == 0 &&
-                   error == 0;
+            if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+                0) {
+                return IoResult::failed(WSAGetLastError());
+            }
+            if (error != 0) return IoResult::failed(error);
+            if (writable.fd_count != 1) return IoResult::failed(kWsaEconnreset);
+            return IoResult{};
         }
-        if (SteadyClock::now() >= deadline) return false;
+        if (SteadyClock::now() >= deadline) {
+            return IoResult{IoResult::Status::TimedOut, 0, kWsaEtimedout};
+        }
     }
 }
 

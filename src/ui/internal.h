@@ -33,8 +33,9 @@ std::unique_ptr<Windows> make_no_windows();
 // POSIX: isatty. Windows: never, so that the terminal prompts are used only
 // when VELLUMTIDE_UI asks for them.
 bool stdin_is_terminal();
-// The terminal prompts on standard input and output. Windows: this build has
-// none; standard error says so and the windows are those of the none way.
+// The terminal prompts on standard input and output. Windows: on the console
+// (CONIN$ and CONOUT$); without one, standard error says so and the windows
+// are those of the none way.
 std::unique_ptr<Windows> make_standard_tty_windows(
     std::optional<std::chrono::milliseconds> countdown);
 

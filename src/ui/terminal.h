@@ -1,7 +1,8 @@
 #pragma once
 // Line input and plain output on a terminal (or any descriptor), shared by the
-// terminal prompts of the windows and the password prompt (POSIX). Not for use
-// outside src/ui and its tests.
+// terminal prompts of the windows and the password prompt. One implementation
+// per system (terminal_posix.cpp, terminal_win32.cpp; on Windows the terminal
+// is the console). Not for use outside src/ui and its tests.
 
 #include <chrono>
 #include <optional>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
+#include "net/error_texts.h"
 
 namespace vlt::app {
 namespace {
@@ -287,7 +288,8 @@ TEST_F(RunFlow, ConnectFailureIsReportedInOrder) {
     // Port 1 on loopback: nothing listens there.
     ASSERT_EQ(run_with("--xcnf, 127.0.0.1, 1, f@x, , , u, p"), 0);
     EXPECT_EQ(run_with("to@example.com, , s, body"), 1);
-    ASSERT_GE(reports.size(), 2u);
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports[reports.size() - 3], "WinSockManager: " + net::winsock_error_text(10061));
     EXPECT_EQ(reports[reports.size() - 2], "サーバに接続できません。 [SMTP] 127.0.0.1:1");
     EXPECT_EQ(reports.back(), "メール送信に失敗しました。");
 }

@@ -12,7 +12,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "net/error_texts.h"
 #include "net/session.h"
 #include "net/tls.h"
 
@@ -214,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    Step::Upgrade, ErrorKind::Tls, kTlsRefusal, "STARTTLS\r\n"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST(WinsockOpen, ARefusedConnectionIsAQuietConnectFailure) {
+TEST(WinsockOpen, ARefusedConnectionCarriesItsWinsockText) {
     WSADATA data{};
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     // A bound socket that does not listen refuses connections.
@@ -233,7 +235,8 @@ TEST(WinsockOpen, ARefusedConnectionIsAQuietConnectFailure) {
     WSACleanup();
     ASSERT_FALSE(session.ok());
     EXPECT_EQ(session.error().kind, ErrorKind::Connect);
-    EXPECT_TRUE(session.error().reports.empty());
+    EXPECT_EQ(session.error().reports,
+              std::vector<std::string>{"WinSockManager: " + winsock_error_text(10061)});
 }
 
 }  // namespace

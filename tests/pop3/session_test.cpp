@@ -2,6 +2,8 @@
 // commands, the retry of a locked mailbox, the STAT reading, the reports and
 // the transcript.
 
+#include "pop3/session.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,7 +16,6 @@
 #include <vector>
 
 #include "common/log.h"
-#include "pop3/session.h"
 #include "support/script_server.h"
 #include "support/session_reports.h"
 #include "support/test_pki.h"
@@ -144,7 +145,8 @@ TEST_F(PopSession, NoServerIsAConnectFailure) {
     r.password = "secret";
     auto login = pop_session(r, *log);
     ASSERT_FALSE(login.ok());
-    EXPECT_EQ(login.error().reports, Reports{"サーバに接続できません。 [POP] 127.0.0.1:1"});
+    EXPECT_EQ(login.error().reports,
+              (Reports{test::connect_failed(), "サーバに接続できません。 [POP] 127.0.0.1:1"}));
 }
 
 // --- Refusals and the locked mailbox ---------------------------------------------

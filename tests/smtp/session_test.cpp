@@ -170,7 +170,8 @@ TEST_F(SmtpSession, NothingListeningIsAConnectFailure) {
     r.to = "to@example.com";
     auto sent = send_mail(r, log);
     ASSERT_FALSE(sent.ok());
-    EXPECT_EQ(sent.error().reports, Reports{"サーバに接続できません。 [SMTP] 127.0.0.1:1"});
+    EXPECT_EQ(sent.error().reports,
+              (Reports{test::connect_failed(), "サーバに接続できません。 [SMTP] 127.0.0.1:1"}));
 }
 
 // --- HELO, EHLO and the AUTH choice -------------------------------------------

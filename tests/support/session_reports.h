@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/error_texts.h"
 #include "support/script_server.h"
 
 namespace vlt::test {
@@ -26,6 +27,12 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 inline std::string cmd_send(std::string_view text) {
     return "WinSockCmdSend: " + std::string(text);
+}
+
+// The report of a connect that failed with Windows Sockets code `code`
+// (10061: nothing listens on the port).
+inline std::string connect_failed(int code = 10061) {
+    return "WinSockManager: " + net::winsock_error_text(code);
 }
 
 // The two reports of a command the server refused.

@@ -32,6 +32,10 @@ USER = "mailuser"
 PASSWORD = "pa55-w0rd"
 LINUX_BUILD_DIR = os.environ.get("VLT_LINUX_BUILD_DIR") or os.path.join(vltsys.SOURCE_DIR, "build")
 CANNOT_CONNECT = "サーバに接続できません。 [SMTP] 127.0.0.1:%d"
+# The Winsock text of a refused connect (10061), as the error log holds it.
+REFUSED = ("WinSockManager:      意味 : 接続が拒否されました。      \r\n"
+           "     説明 : 接続先のコンピュータが接続を拒否しました。接続先でサービスが動作していないか、"
+           "ポート番号が違う可能性があります。    ")
 
 
 def store_auth(home, port):
@@ -106,16 +110,18 @@ def missing_attachment(root):
 
 
 def refused_connection(root):
-    """Nothing listens on the port: two reports, in code page 932."""
+    """Nothing listens on the port: the Winsock text of the refusal (10061),
+    then the two reports of the failed send, in code page 932."""
     port = vltsys.free_port()
     home = vltsys.Home(root)
     store_auth(home, port)
     done = home.run("to@example.com, , 件名, 本文", env={"DEBUG_MODE": "protocol"})
     check_equal(done.returncode, 1, "exit status")
-    check_equal(home.error_entries(), [CANNOT_CONNECT % port, vltsys.SEND_FAILED], "reports")
+    check_equal(home.error_entries(), [REFUSED, CANNOT_CONNECT % port, vltsys.SEND_FAILED],
+                "reports")
     raw = home.log_bytes("vellumtideERR")
-    check_code_page_932(raw, [CANNOT_CONNECT % port + "\r\n", vltsys.SEND_FAILED + "\r\n"],
-                        "error log")
+    check_code_page_932(raw, [REFUSED + "\r\n", CANNOT_CONNECT % port + "\r\n",
+                              vltsys.SEND_FAILED + "\r\n"], "error log")
     check_equal(raw.count(b"\n"), raw.count(b"\r\n"), "error log line ends that are not CR LF")
     check(not home.has_log("ScrivlaneProtocol"), "no SMTP conversation")
 

@@ -1,9 +1,11 @@
 // The Windows side of the windows without a display: what the none way
 // prints when standard output is redirected to a file (code page 932 under a
 // Japanese system code page, CR LF line ends, "?" for what the code page
-// lacks), and the terminal prompts, which this build reports as not available.
+// lacks), and the terminal prompts over this system's terminal primitive.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -12,6 +14,8 @@
 #include <sstream>
 #include <string>
 
+#include "ui/internal.h"
+#include "ui/terminal.h"
 #include "ui/windows.h"
 
 namespace vlt::ui {
@@ -82,9 +86,10 @@ TEST(NoWindows, MessagePrintedInTheCodePage) {
     EXPECT_EQ(streams.out(), kUsageCp932 + "\r\n\r\n  \x87\x40 ? ?\r\n");
 }
 
-// VELLUMTIDE_UI=tty asks for prompts this build lacks: standard error says so
-// and the run goes on the none way (nothing is read).
-TEST(TerminalPrompts, ReportedUnavailable) {
+// VELLUMTIDE_UI=tty without a console: standard error says so and the run
+// goes on the none way (nothing is read).
+TEST(TerminalPrompts, WithoutAConsoleTheNoneWayGoesOn) {
+    ::FreeConsole();
     Redirected streams;
     ::_putenv_s("VELLUMTIDE_UI", "tty");
     auto windows = make_run_windows("vellumtide");
@@ -93,8 +98,50 @@ TEST(TerminalPrompts, ReportedUnavailable) {
     SettingsFields settings{"smtp", "25", "", "", "", "", ""};
     EXPECT_EQ(windows->edit_settings(settings), FormOutcome::Closed);
     EXPECT_EQ(streams.out(), kUsageCp932 + "\r\n");
-    EXPECT_EQ(streams.err(), "vellumtide: terminal prompts are not available in this build\r\n");
+    EXPECT_EQ(streams.err(), "vellumtide: terminal prompts need a console\r\n");
     EXPECT_FALSE(ask_terminal_password().ok());
+}
+
+// The shared prompts over this system's terminal primitive, with pipes in
+// place of the console: answers in UTF-8, CR LF line ends, the end of input
+// and the countdown.
+struct PipePromptCase {
+    const char* name;
+    std::string typed;
+    bool end_input;
+    std::optional<std::chrono::milliseconds> countdown;
+    FormOutcome outcome;
+    std::string user;  // the user field afterwards
+};
+
+TEST(TerminalPrompts, SharedPromptsOverPipes) {
+    const PipePromptCase cases[] = {
+        {"AnswersWithCrLf", "\r\n\r\n\r\n\r\n\r\n利用者\r\n秘密\r\ny\r\n", false, std::nullopt,
+         FormOutcome::Stored, "利用者"},
+        {"EndOfInputStoresNothing", "\n\n\n\n\n別人\n", true, std::nullopt, FormOutcome::Closed,
+         "old"},
+        {"CountdownRunsOut", "", false, std::chrono::milliseconds(300), FormOutcome::TimedOut,
+         "old"},
+    };
+    for (const auto& c : cases) {
+        int in[2] = {-1, -1};
+        int out[2] = {-1, -1};
+        ASSERT_EQ(::_pipe(in, 1 << 16, _O_BINARY), 0);
+        ASSERT_EQ(::_pipe(out, 1 << 20, _O_BINARY), 0);
+        ASSERT_EQ(::_write(in[1], c.typed.data(), static_cast<unsigned>(c.typed.size())),
+                  static_cast<int>(c.typed.size()));
+        if (c.end_input) ::_close(in[1]);
+        SettingsFields settings{"smtp", "25", "", "", "", "old", ""};
+        ParamFields params{"to@example.com", "", "件名", "本文", ""};
+        auto windows = make_tty_windows(in[0], out[1], c.countdown);
+        const FormOutcome outcome =
+            c.countdown ? windows->edit_params(params, {}) : windows->edit_settings(settings);
+        EXPECT_EQ(outcome, c.outcome) << c.name;
+        EXPECT_EQ(settings.user, c.user) << c.name;
+        EXPECT_EQ(params.subject, "件名") << c.name;
+        for (int fd : {in[0], out[0], out[1]}) ::_close(fd);
+        if (!c.end_input) ::_close(in[1]);
+    }
 }
 
 }  // namespace
