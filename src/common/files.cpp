@@ -80,4 +80,26 @@ bool is_absent(const Error& error) {
            error.run_time_error == static_cast<int>(RuntimeError::PathNotFound);
 }
 
+// The handle moves with the object; only close() differs between systems.
+InputFile::InputFile(InputFile&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, -1)),
+      m_path(std::move(other.m_path)),
+      m_kind(other.m_kind),
+      m_size(other.m_size) {}
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_handle = std::exchange(other.m_handle, -1);
+        m_path = std::move(other.m_path);
+        m_kind = other.m_kind;
+        m_size = other.m_size;
+    }
+    return *this;
+}
+
+InputFile::~InputFile() {
+    close();
+}
+
 }  // namespace vlt

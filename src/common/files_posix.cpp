@@ -113,27 +113,6 @@ Result<InputFile> InputFile::open(const std::string& path, Links links) {
     return InputFile(fd.release(), path, kind, size);
 }
 
-InputFile::InputFile(InputFile&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, -1)),
-      m_path(std::move(other.m_path)),
-      m_kind(other.m_kind),
-      m_size(other.m_size) {}
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        m_handle = std::exchange(other.m_handle, -1);
-        m_path = std::move(other.m_path);
-        m_kind = other.m_kind;
-        m_size = other.m_size;
-    }
-    return *this;
-}
-
-InputFile::~InputFile() {
-    close();
-}
-
 void InputFile::close() {
     if (m_handle >= 0) ::close(static_cast<int>(m_handle));
     m_handle = -1;
