@@ -171,6 +171,13 @@ class WineTarget:
         return env
 
     def path(self, path):
+        """The Windows name of a Linux path. The prefix maps drive Z: to the
+        root folder, so an absolute path needs no wine call (winepath itself
+        now and then fails on a busy machine); anything else asks winepath."""
+        path = os.path.abspath(path)
+        z_drive = os.path.join(self.prefix, "dosdevices", "z:")
+        if os.path.realpath(z_drive) == "/":
+            return "Z:" + path.replace("/", "\\")
         done = subprocess.run(["timeout", "-k", "5", "60", "winepath", "-w", path],
                               env=self.wine_env(), stdin=subprocess.DEVNULL,
                               capture_output=True, timeout=90)
