@@ -32,6 +32,8 @@ constexpr const wchar_t* kWindowClass = L"VellumtideWindow";
 constexpr int kFirstControlId = 100;
 constexpr UINT_PTR kCountdownTimer = 1;
 constexpr int kTwipsPerInch = 1440;
+// How far a label grows above and below its place (and to its right), in twips.
+constexpr int kLabelGrowth = 60;
 
 // The dialog fonts: the system's message font, and its bold variant for the
 // required labels and the instruction line.
@@ -142,6 +144,19 @@ bool sort_out_keys(const MSG& message, const WindowState& state) {
     if (message.message != WM_KEYDOWN && message.message != WM_CHAR) return true;
     const bool escape = message.wParam == VK_ESCAPE;
     const bool enter = message.wParam == VK_RETURN;
+    // The body wants every key, Tab included, from IsDialogMessageW; Tab
+    // moves on from it as from the one-line fields.
+    if (message.wParam == VK_TAB && state.body != nullptr && ::GetFocus() == state.body) {
+        if (message.message == WM_KEYDOWN) {
+            const HWND root = ::GetAncestor(state.body, GA_ROOT);
+            const bool back = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+            if (HWND next = ::GetNextDlgTabItem(root, state.body, back ? TRUE : FALSE)) {
+                ::SetFocus(next);
+                ::SendMessageW(next, EM_SETSEL, 0, -1);
+            }
+        }
+        return false;
+    }
     if (escape) {
         if (state.escape_closes && message.message == WM_KEYDOWN) {
             ::PostMessageW(::GetAncestor(message.hwnd, GA_ROOT), WM_CLOSE, 0, 0);
@@ -306,10 +321,21 @@ class Win32Windows final : public Windows {
         if (window.handle() == nullptr) return FormOutcome::Closed;
         ++m_open;
 
-        window.add(L"STATIC", kInstruction, SS_LEFT | SS_NOPREFIX, kInstructionAt, m_fonts.bold());
+        // The system font is taller than the layout's 9 point text: each label
+        // grows around its place, its text centred where the layout puts it,
+        // and the instruction line runs to the window's right margin.
+        const Place instruction{kInstructionAt.left, kInstructionAt.top - kLabelGrowth,
+                                form.width - 2 * kInstructionAt.left,
+                                kInstructionAt.height + 2 * kLabelGrowth};
+        window.add(L"STATIC", kInstruction, SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, instruction,
+                   m_fonts.bold());
         for (const auto& field : form.fields) {
-            window.add(L"STATIC", std::string(field.label) + ":", SS_LEFT | SS_NOPREFIX,
-                       field.label_at, field.required ? m_fonts.bold() : m_fonts.normal());
+            const Place& at = field.label_at;
+            const Place grown{at.left, at.top - kLabelGrowth, at.width + kLabelGrowth,
+                              at.height + 2 * kLabelGrowth};
+            window.add(L"STATIC", std::string(field.label) + ":",
+                       SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, grown,
+                       field.required ? m_fonts.bold() : m_fonts.normal());
         }
         if (form.separator) window.add(L"STATIC", "", SS_ETCHEDHORZ, *form.separator);
 
