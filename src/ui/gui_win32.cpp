@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/console.h"
 #include "common/win32.h"
 #include "ui/countdown.h"
 #include "ui/internal.h"
@@ -424,7 +425,12 @@ class Win32Windows final : public Windows {
         WindowState state;
         state.escape_closes = true;
         Window window(message_caption(m_exe_name), m_dpi, m_fonts.normal(), owner, state);
-        if (window.handle() == nullptr) return;
+        if (window.handle() == nullptr) {
+            // No window can be made (no display driver): the text goes to
+            // standard output as in the none way, so that it is not lost.
+            write_standard_output(printable_message(text));
+            return;
+        }
         ++m_open;
         const Place& outer = wide ? kMessageWide : kMessageNarrow;
         window.place(outer.width, outer.height, true);
