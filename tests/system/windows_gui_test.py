@@ -46,7 +46,7 @@ def window(name, proc, timeout=60):
             return ids[0]
         check(proc.poll() is None, "the run ended before %r showed: %r" % (
             name, [b.decode("cp932", "replace") for b in proc.communicate()]))
-        time.sleep(0.2)
+        time.sleep(1.0)
     names = [x("xdotool", "getwindowname", w).strip()
              for w in x("xdotool", "search", "--name", ".").split()]
     raise AssertionError("no window %r; windows %r" % (name, names))
