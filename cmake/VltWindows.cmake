@@ -10,8 +10,24 @@ foreach(sub IN LISTS VLT_WIN32_SUBSYSTEMS)
   add_subdirectory(src/${sub})
 endforeach()
 
-add_executable(vellumtide src/main.cpp)
+# The executable's resources: icon, manifest (per-monitor DPI aware, common
+# controls 6) and version information, compiled by the toolchain's windres.
+enable_language(RC)
+set(VLT_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/vellumtide.ico)
+set(VLT_RC_MANIFEST ${PROJECT_BINARY_DIR}/vellumtide.manifest)
+set(VLT_RC_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+set(VLT_RC_VERSION_COMMAS
+    "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
+# The credit line the usage text ends with.
+file(STRINGS ${PROJECT_SOURCE_DIR}/src/app/run.h VLT_RC_CREDIT_LINE REGEX "kCreditLine = ")
+string(REGEX REPLACE ".*kCreditLine = \"([^\"]*)\".*" "\\1" VLT_RC_CREDIT "${VLT_RC_CREDIT_LINE}")
+configure_file(packaging/windows/vellumtide.manifest ${VLT_RC_MANIFEST} @ONLY)
+configure_file(packaging/windows/vellumtide.rc.in ${PROJECT_BINARY_DIR}/vellumtide.rc @ONLY)
+
+add_executable(vellumtide src/main.cpp ${PROJECT_BINARY_DIR}/vellumtide.rc)
 target_link_libraries(vellumtide PRIVATE vlt_app)
+set_property(SOURCE ${PROJECT_BINARY_DIR}/vellumtide.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${VLT_RC_ICON} ${VLT_RC_MANIFEST})
 
 if(VLT_TESTS)
   enable_testing()

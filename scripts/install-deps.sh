@@ -13,7 +13,7 @@ export DEBIAN_FRONTEND=noninteractive
   libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev openssl ca-certificates \
   libfltk1.3-dev fluid fonts-ipafont-gothic xvfb xdotool x11-apps imagemagick tmux \
   python3 python3-aiosmtpd dovecot-pop3d \
-  g++-mingw-w64-x86-64-posix wine wine64 locales \
+  g++-mingw-w64-x86-64-posix wine wine64 locales fonts-noto-cjk \
   clang-14 libclang-rt-14-dev
 
 # Wine takes its system code page from LANG: the Windows tests run under

@@ -40,9 +40,24 @@ while IFS= read -r -d '' exe; do
 done < <(find "$build" -name '*.exe' -not -path "$build/wine-prefix/*" -print0)
 [ "$status" -eq 0 ] || exit 1
 
+# The window tests draw on a private virtual X server. Wine's desktop takes
+# the display it finds when the prefix's server starts, so Xvfb comes first;
+# it also ends by itself after an hour.
+command -v Xvfb >/dev/null 2>&1 || { echo "test-windows: Xvfb is missing" >&2; exit 1; }
+exec {xvfb_fd}<> <(:)
+timeout 3600 Xvfb -displayfd "$xvfb_fd" -screen 0 1280x1024x24 -nolisten tcp -noreset \
+  >/dev/null 2>&1 &
+xvfb_pid=$!
+read -r -t 20 -u "$xvfb_fd" display_number || { echo "test-windows: Xvfb did not start" >&2; exit 1; }
+exec {xvfb_fd}<&-
+export DISPLAY=":$display_number"
+
 vlt_wine_start "$build"
+# The prefix's server first, then the X server it draws on.
+trap 'vlt_wine_stop; kill "$xvfb_pid" 2>/dev/null || true' EXIT
 vlt_wine_exec ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$jobs"
 
 # The system tests of vellumtide.exe under wine (they need build/vellumtide
 # too, for the settings file shared between the two builds).
 vlt_wine_exec /usr/bin/python3 tests/system/windows_test.py
+vlt_wine_exec /usr/bin/python3 tests/system/windows_gui_test.py

@@ -64,6 +64,20 @@ vlt_wine_start() {
     fi
     timeout -k 10 120 wineserver -w </dev/null >>"$log" 2>&1 || true
   fi
+  # The font replacements that draw Japanese in the windows, imported once
+  # into each prefix (a marker file remembers it).
+  local script_dir
+  script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  if [ ! -f "$WINEPREFIX/vlt-fonts.done" ]; then
+    if ! env -u DISPLAY -u WAYLAND_DISPLAY timeout -k 10 120 \
+        wine regedit /S "$(WINEDEBUG=-all timeout -k 5 60 winepath -w "$script_dir/wine-fonts.reg")" \
+        </dev/null >>"$log" 2>&1; then
+      echo "wine-env: importing the font replacements failed (see $log)" >&2
+      return 1
+    fi
+    timeout -k 10 120 wineserver -w </dev/null >>"$log" 2>&1 || true
+    touch "$WINEPREFIX/vlt-fonts.done"
+  fi
   if ! timeout -k 10 60 wineserver -p </dev/null >>"$log" 2>&1; then
     echo "wine-env: wineserver -p failed (see $log)" >&2
     return 1

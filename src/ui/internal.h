@@ -39,11 +39,15 @@ bool stdin_is_terminal();
 std::unique_ptr<Windows> make_standard_tty_windows(
     std::optional<std::chrono::milliseconds> countdown);
 
-// True when the graphical windows module loads and the X display opens.
+// True when graphical windows can be shown. POSIX: the graphical windows
+// module loads and the X display opens. Windows: the process's window station
+// is visible (not a service's, nor a task's that runs without a logged-on user).
 bool gui_available();
-// Loads the graphical windows module and opens the display. Fails when DISPLAY
-// is unset or empty (nothing is loaded then), when the module is missing or
-// cannot be loaded, or when the display does not open.
+// POSIX: loads the graphical windows module and opens the display. Fails when
+// DISPLAY is unset or empty (nothing is loaded then), when the module is
+// missing or cannot be loaded, or when the display does not open. Windows:
+// fails when the window station is not visible; hides a console that belongs
+// to this process alone.
 Result<std::unique_ptr<Windows>> make_gui_windows(
     std::string exe_name, std::optional<std::chrono::milliseconds> countdown);
 
