@@ -55,7 +55,7 @@ struct FieldSpec {
 
 enum class ButtonRole { Ok, ServerInfo };
 
-struct ButtonSpec {
+struct ButtonLayout {
     ButtonRole role;
     const char* text;
     Place at;
@@ -70,7 +70,7 @@ struct FormSpec {
     int width;
     int height;
     std::span<const FieldSpec<Fields>> fields;
-    std::span<const ButtonSpec> buttons;
+    std::span<const ButtonLayout> buttons;
     std::optional<Place> separator;
     std::optional<Place> countdown_line;
 };
@@ -109,7 +109,7 @@ inline constexpr FieldSpec<ParamFields> kParamFields[] = {
      {960, 4980, 7815, 315},
      5},
 };
-inline constexpr ButtonSpec kParamButtons[] = {
+inline constexpr ButtonLayout kParamButtons[] = {
     {ButtonRole::Ok, kOkButton, {7140, 5580, 1695, 375}, 4},
     {ButtonRole::ServerInfo, kServerInfoButton, {3720, 5580, 1215, 375}, 6},
 };
@@ -167,7 +167,7 @@ inline constexpr FieldSpec<SettingsFields> kSettingsFields[] = {
      {5940, 2700, 1995, 315},
      7},
 };
-inline constexpr ButtonSpec kSettingsButtons[] = {
+inline constexpr ButtonLayout kSettingsButtons[] = {
     {ButtonRole::Ok, kOkButton, {7080, 3360, 1695, 375}, 4},
 };
 // The separator between the SMTP values and the POP3 values is 2 px high.

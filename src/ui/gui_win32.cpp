@@ -361,7 +361,7 @@ class Win32Windows final : public Windows {
                 if (first == nullptr) first = control;
                 bindings.push_back({field.kind, &(fields.*field.value), control});
             }
-            for (const ButtonSpec& button : form.buttons) {
+            for (const ButtonLayout& button : form.buttons) {
                 if (button.tab != tab) continue;
                 HWND control =
                     window.add(L"BUTTON", button.text, WS_TABSTOP | BS_PUSHBUTTON, button.at);

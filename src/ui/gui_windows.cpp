@@ -209,7 +209,7 @@ class FormWindow {
             for (const auto& field : form.fields) {
                 if (field.tab == tab) add_field(field.kind, field.at, fields.*field.value, fonts);
             }
-            for (const ButtonSpec& button : form.buttons) {
+            for (const ButtonLayout& button : form.buttons) {
                 if (button.tab == tab) add_form_button(button, fonts);
             }
         }
@@ -263,9 +263,9 @@ class FormWindow {
         m_bindings.push_back(binding);
     }
 
-    void add_form_button(const ButtonSpec& spec, const Fonts& fonts) {
-        Fl_Button* button = add_button(spec.at, spec.text, fonts.gothic);
-        button->callback(spec.role == ButtonRole::Ok ? on_ok : on_server_info, this);
+    void add_form_button(const ButtonLayout& layout, const Fonts& fonts) {
+        Fl_Button* button = add_button(layout.at, layout.text, fonts.gothic);
+        button->callback(layout.role == ButtonRole::Ok ? on_ok : on_server_info, this);
     }
 
     static std::string typed(const Binding& binding) {

@@ -51,6 +51,23 @@ class Terminal {
     void discard_pending_input() const;
 
   private:
+    // Moves the next buffered line (without its CR LF or LF) into `line`, or at
+    // the end of input what is left; nullopt when more input must be read.
+    // Both systems' read_line() take their lines through it.
+    std::optional<ReadResult> take_buffered_line(std::string& line) {
+        if (const auto eol = m_buffer.find('\n'); eol != std::string::npos) {
+            line.assign(m_buffer, 0, eol);
+            m_buffer.erase(0, eol + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return ReadResult::Line;
+        }
+        if (!m_end) return std::nullopt;
+        if (m_buffer.empty()) return ReadResult::End;
+        line = std::move(m_buffer);
+        m_buffer.clear();
+        return ReadResult::Line;
+    }
+
     int m_in;
     int m_out;
     bool m_styled;

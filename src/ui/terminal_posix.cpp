@@ -104,18 +104,7 @@ std::string Terminal::label(std::string_view text, bool bold) const {
 ReadResult Terminal::read_line(std::string& line, std::optional<Clock::time_point> deadline,
                                int interrupt_fd) {
     for (;;) {
-        if (const auto eol = m_buffer.find('\n'); eol != std::string::npos) {
-            line.assign(m_buffer, 0, eol);
-            m_buffer.erase(0, eol + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return ReadResult::Line;
-        }
-        if (m_end) {
-            if (m_buffer.empty()) return ReadResult::End;
-            line = std::move(m_buffer);
-            m_buffer.clear();
-            return ReadResult::Line;
-        }
+        if (const auto taken = take_buffered_line(line)) return *taken;
         const int timeout_ms = poll_timeout(deadline);
         if (timeout_ms == 0) return ReadResult::TimedOut;
         pollfd pfd[2] = {{m_in, POLLIN, 0}, {interrupt_fd, POLLIN, 0}};

@@ -193,18 +193,7 @@ ReadResult Terminal::read_line(std::string& line, std::optional<Clock::time_poin
     const HANDLE in = handle_of(m_in);
     const bool console = is_console(in);
     for (;;) {
-        if (const auto eol = m_buffer.find('\n'); eol != std::string::npos) {
-            line.assign(m_buffer, 0, eol);
-            m_buffer.erase(0, eol + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return ReadResult::Line;
-        }
-        if (m_end) {
-            if (m_buffer.empty()) return ReadResult::End;
-            line = std::move(m_buffer);
-            m_buffer.clear();
-            return ReadResult::Line;
-        }
+        if (const auto taken = take_buffered_line(line)) return *taken;
         const DWORD timeout = wait_ms(deadline);
         if (timeout == 0) return ReadResult::TimedOut;
         if (console) {
