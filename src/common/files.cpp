@@ -9,12 +9,18 @@
 
 namespace vlt {
 
-namespace {
+namespace detail {
 
 std::string_view name_part(std::string_view path) {
-    const std::size_t separator = path.find_last_of(detail::folder_separators());
+    const std::size_t separator = path.find_last_of(folder_separators());
     return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
+
+}  // namespace detail
+
+namespace {
+
+using detail::name_part;
 
 bool is_hidden(const std::string& path) {
     const std::string_view name = name_part(path);

@@ -19,11 +19,6 @@ namespace vlt {
 
 namespace {
 
-std::string_view name_part(std::string_view path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 std::string folder_part(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -181,7 +176,7 @@ Status Replacement::check_target() const {
 // A temporary name is "<name>.tmp<pid>" or "<name>.tmp<pid>.bak"; it is left
 // over when no process of that id runs (or the id is this process's own).
 void Replacement::remove_leftovers() const {
-    const std::string prefix = std::string(name_part(m_path)) + ".tmp";
+    const std::string prefix = std::string(detail::name_part(m_path)) + ".tmp";
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder_part(m_path), ec)) {
         const std::string name = entry.path().filename().string();

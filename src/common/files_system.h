@@ -10,4 +10,7 @@ namespace vlt::detail {
 // and "/" on Windows.
 std::string_view folder_separators();
 
+// The last part of `path`, after its last folder separator.
+std::string_view name_part(std::string_view path);
+
 }  // namespace vlt::detail

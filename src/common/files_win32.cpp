@@ -23,18 +23,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // A piece of one ReadFile or WriteFile call; the API counts in DWORD.
 constexpr std::size_t kPiece = std::size_t{1} << 30;
 
-std::size_t separator_at(std::string_view path) {
-    return path.find_last_of("\\/");
-}
-
-std::string_view name_part(std::string_view path) {
-    const std::size_t at = separator_at(path);
-    return at == std::string_view::npos ? path : path.substr(at + 1);
-}
-
 // The folder holding `path`, with its trailing separator ("" for the current folder).
 std::string folder_part(const std::string& path) {
-    const std::size_t at = separator_at(path);
+    const std::size_t at = path.find_last_of(detail::folder_separators());
     return at == std::string::npos ? std::string() : path.substr(0, at + 1);
 }
 
@@ -226,7 +217,7 @@ bool process_gone(DWORD pid) {
 // A temporary name is "<name>.tmp<pid>" or "<name>.tmp<pid>.bak"; it is left
 // over when no process of that id runs.
 void Replacement::remove_leftovers() const {
-    const std::string prefix = std::string(name_part(m_path)) + ".tmp";
+    const std::string prefix = std::string(detail::name_part(m_path)) + ".tmp";
     const std::string folder = folder_part(m_path);
     std::error_code ec;
     const std::filesystem::path where(folder.empty() ? std::wstring(L".") : to_utf16(folder));
